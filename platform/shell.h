@@ -1,0 +1,61 @@
+#pragma once
+// Shell services: known folders, starting programs, the program's own path and the
+// shell's delete operation.
+
+#include <string>
+
+namespace platform {
+
+constexpr int kCsidlLocalAppData = 0x001c;     // CSIDL_LOCAL_APPDATA
+constexpr int kCsidlDesktopCreate = 0x8000;    // CSIDL_DESKTOP | CSIDL_FLAG_CREATE
+constexpr int kCsidlProgramsCreate = 0x8002;   // CSIDL_PROGRAMS | CSIDL_FLAG_CREATE
+
+// The folder SHGetFolderPathW names for csidl, up to its first NUL; empty when the query fails.
+std::wstring folderPath(int csidl);
+
+// ShellExecuteW "open" with the parameters, SW_SHOWNORMAL; true when the shell started it.
+[[nodiscard]] bool shellOpen(const std::wstring& file, const std::wstring& parameters);
+
+// Owns a process handle and closes it when it goes out of scope.
+class ProcessHandle {
+public:
+    ProcessHandle() = default;
+    ~ProcessHandle();
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    bool valid() const { return _handle != nullptr; }
+    // Waits without a time-out until the process has ended.
+    void waitForExit() const;
+    // Takes ownership of a raw handle, closing any held before.
+    void reset(void* handle = nullptr);
+
+private:
+    void* _handle = nullptr;
+};
+
+// ShellExecuteExW with the verb "runas". On success `process` holds the started process
+// (it may stay empty); on failure `lastError` holds GetLastError().
+[[nodiscard]] bool shellRunAs(const std::wstring& file, const std::wstring& parameters,
+                              ProcessHandle& process, unsigned long& lastError);
+
+// The running program's own executable path (GetModuleFileNameW).
+std::wstring moduleFileName();
+
+// Deletes one item through the shell's file operation, permanently and without UI.
+// True when COM, the operation and the item were set up and PerformOperations
+// succeeded; says nothing about whether the item is gone.
+[[nodiscard]] bool shellDeleteItem(const std::wstring& itemText);
+
+}  // namespace platform
+
+#include <vector>
+
+namespace platform {
+
+// Folders that no removal may name or contain: the Windows and system folders, the
+// Program Files roots, the user profiles root, the user's profile and its known folders,
+// the local and roaming application data folders. Queries that fail are left out.
+std::vector<std::wstring> protectedFolders();
+
+}  // namespace platform
