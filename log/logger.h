@@ -59,10 +59,12 @@ private:
 
 }  // namespace logging
 
-#define GU_LOG(severity)                   \
-    if (!::logging::isEnabled(severity)) { \
-    } else                                 \
-        ::logging::Record((severity), __PRETTY_FUNCTION__, __LINE__)
+// A loop that runs at most once rather than an if/else, so that the macro can follow an
+// unbraced if without a dangling else. Nothing is evaluated when the record is filtered.
+#define GU_LOG(severity)                                                          \
+    for (bool gu_log_enabled = ::logging::isEnabled(severity); gu_log_enabled; \
+         gu_log_enabled = false)                                                  \
+    ::logging::Record((severity), __PRETTY_FUNCTION__, __LINE__)
 
 #define LOG_ERROR GU_LOG(::logging::Severity::error)
 #define LOG_INFO GU_LOG(::logging::Severity::info)

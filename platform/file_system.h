@@ -80,4 +80,15 @@ enum class PathForm {
 };
 PathForm pathForm(const std::wstring& path);
 
+// A path built with Windows separators, in the host's own form: unchanged on Windows,
+// with "/" for "\\" elsewhere.
+inline std::wstring localSeparators(std::wstring path) {
+#ifndef _WIN32
+    for (auto& c : path) {
+        if (c == L'\\') c = L'/';
+    }
+#endif
+    return path;
+}
+
 }  // namespace platform::fs

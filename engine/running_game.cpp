@@ -1,0 +1,35 @@
+// Refusing to uninstall while any process runs from inside the game folder.
+#include <cwctype>
+
+#include "engine/game_uninstall_helper.h"
+#include "log/logger.h"
+#include "platform/process.h"
+
+namespace {
+
+// Folds A to Z only, as towlower does in the C locale that the program never changes.
+std::wstring lowerAscii(std::wstring text) {
+    for (auto& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return text;
+}
+
+}  // namespace
+
+bool GameUninstallHelper::_isGameRunning(const std::wstring& gamePath) {
+    // The trailing separator keeps a sibling such as C:\Games\FooBar from matching C:\Games\Foo.
+    std::wstring prefix = lowerAscii(gamePath);
+    if (!prefix.empty() && prefix.back() != L'\\') prefix.push_back(L'\\');
+
+    bool found = false;
+    platform::forEachProcessImage([&](const std::wstring& image) {
+        const std::wstring lowered = lowerAscii(image);
+        if (lowered.size() >= prefix.size() && lowered.compare(0, prefix.size(), prefix) == 0) {
+            LOG_INFO << L"Game process detected: " << image;
+            found = true;
+        }
+        return found;
+    });
+    return found;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// A test fixture on the simulated platform: a scratch folder on the real file system
+// with the user's folders in it, a fresh simulated registry and process list, and a log
+// file that each test can read back.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/game_uninstall_helper.h"
+#include "platform/sim/sim_control.h"
+
+namespace stdfs = std::filesystem;
+
+// Reaches the engine's private steps from tests.
+class EngineTestAccess {
+public:
+    explicit EngineTestAccess(GameUninstallHelper& engine) : _engine(engine) {}
+    bool readGameInfo(std::wstring& path, std::wstring& title, std::wstring& no, std::int32_t& code) {
+        return _engine._readGameInfo(path, title, no, code);
+    }
+    bool isGameRunning(const std::wstring& path) { return _engine._isGameRunning(path); }
+    bool findUninstallKey(std::wstring& path, std::uint32_t& view) {
+        return _engine._findUninstallKey(path, view);
+    }
+    void deleteInstallTempFiles(const std::wstring& path) { _engine._deleteInstallTempFiles(path); }
+    bool deleteGameFolder(const std::wstring& path) { return _engine._deleteGameFolder(path); }
+    void deleteTmpManifest(const std::wstring& no) { _engine._deleteTmpManifest(no); }
+    void deleteCombinedataManifest(const std::wstring& path) { _engine._deleteCombinedataManifest(path); }
+    void deleteGameShortcuts(const std::wstring& title) { _engine._deleteGameShortcuts(title); }
+    std::wstring manifestZone() const { return _engine._manifestZone(); }
+    static std::wstring regReadString(const std::wstring& key, const std::wstring& name) {
+        return GameUninstallHelper::_regReadString(key, name);
+    }
+    static void removeDirectoriesRecursive(const stdfs::path& dir) {
+        GameUninstallHelper::_removeDirectoriesRecursive(dir);
+    }
+    static bool shellDeleteItem(const stdfs::path& item) { return GameUninstallHelper::_shellDeleteItem(item); }
+
+private:
+    GameUninstallHelper& _engine;
+};
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The scratch folder and the user's folders inside it.
+    stdfs::path root;
+    stdfs::path localAppData;
+    stdfs::path desktop;
+    stdfs::path programs;
+    stdfs::path games;  // where test games are installed
+
+    // The log file of environment token env ("" or "_qa"); its Logs folder is created.
+    stdfs::path logFileFor(const std::wstring& env);
+    // Sets the log up as the program does, for env.
+    void startLog(const std::wstring& env = L"_qa");
+    // The log's lines, without the BOM and CR LF, each cut after its "] [function@line] ".
+    std::vector<std::string> logMessages();
+    // The log's lines as written, without the BOM and line ends.
+    std::vector<std::string> logLines();
+
+    // Writes a file with the content, making its folders.
+    static void writeFile(const stdfs::path& file, const std::string& content = "x");
+    // Installs a game record below HKCU for gameNo and env.
+    static void setGameRecord(const std::wstring& env, const std::wstring& gameNo, const std::wstring& title,
+                              const std::wstring& path, const std::wstring& recordNo);
+    // Runs a whole engine to its end and returns the codes it emitted.
+    struct Run {
+        std::vector<std::int32_t> codes;
+        std::vector<std::wstring> messages;
+        std::vector<std::wstring> gameNos;
+    };
+    static Run runEngine(const std::wstring& gameNo, const std::wstring& env, bool elevated = false);
+
+    std::wstring recordKey(const std::wstring& env, const std::wstring& gameNo) {
+        return L"Software\\ORBA" + env + L"\\Apps\\" + gameNo;
+    }
+};
+
+// The UTF-8 form of a wide text (log lines are compared as UTF-8).
+std::string utf8(const std::wstring& text);
