@@ -40,7 +40,6 @@ private:
     static bool _shellDeleteItem(const std::filesystem::path& item);
 
     void _worker();
-    void _runSteps();
     void _emitEvent(std::int32_t code, const std::wstring& message);
 
     // The steps, in the worker's order.

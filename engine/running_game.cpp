@@ -3,6 +3,7 @@
 
 #include "engine/game_uninstall_helper.h"
 #include "log/logger.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 
 namespace {
@@ -20,7 +21,9 @@ std::wstring lowerAscii(std::wstring text) {
 bool GameUninstallHelper::_isGameRunning(const std::wstring& gamePath) {
     // The trailing separator keeps a sibling such as C:\Games\FooBar from matching C:\Games\Foo.
     std::wstring prefix = lowerAscii(gamePath);
-    if (!prefix.empty() && prefix.back() != L'\\') prefix.push_back(L'\\');
+    if (!prefix.empty() && prefix.back() != platform::fs::kSeparator) {
+        prefix.push_back(platform::fs::kSeparator);
+    }
 
     bool found = false;
     platform::forEachProcessImage([&](const std::wstring& image) {

@@ -19,45 +19,41 @@ std::wstring _sanitizeFileName(const std::wstring& name) {
     return cleaned;
 }
 
-namespace {
-
-// Deletes one shortcut if it is there, with the log texts of its place.
-void deleteShortcut(const std::wstring& path, const wchar_t* notFoundText, const wchar_t* deletedText) {
-    if (!fs::exists(path)) {
-        LOG_DEBUG << notFoundText << path;
-        return;
-    }
-    fs::makeWritable(path);
-    std::error_code ec;
-    fs::removeItem(path, ec);
-    if (!ec) LOG_INFO << deletedText << path;
-}
-
-}  // namespace
-
 void GameUninstallHelper::_deleteGameShortcuts(const std::wstring& gameTitle) {
     const std::wstring fileName = _sanitizeFileName(gameTitle) + _env + L".url";
     // The environment token is not cleaned by the sanitiser: a name or folder that would
-    // lead out of the shortcut folders is never used. An unknown folder would root the
-    // path at the current drive, so that shortcut is skipped.
+    // lead out of the shortcut folders is never used.
     if (!isPlainFileName(fileName) || (!_env.empty() && !isPlainFileName(L"VEXAL" + _env))) {
         LOG_ERROR << L"Shortcut name refused: " << fileName;
         return;
     }
 
-    const std::wstring desktop = platform::folderPath(platform::kCsidlDesktopCreate);
-    if (desktop.empty()) {
-        LOG_ERROR << L"Desktop folder unknown, desktop shortcut left";
-    } else {
-        deleteShortcut(fs::localSeparators(desktop + L"\\" + fileName), L"Desktop shortcut not found: ",
-                       L"Deleted desktop shortcut: ");
-    }
-
-    const std::wstring programs = platform::folderPath(platform::kCsidlProgramsCreate);
-    if (programs.empty()) {
-        LOG_ERROR << L"Start menu folder unknown, start menu shortcut left";
-    } else {
-        deleteShortcut(fs::localSeparators(programs + L"\\VEXAL" + _env + L"\\" + fileName),
-                       L"Start menu shortcut not found: ", L"Deleted start menu shortcut: ");
+    struct Shortcut {
+        int folder;
+        std::wstring below;  // what stands between the folder and the file name
+        const wchar_t* notFound;
+        const wchar_t* deleted;
+    };
+    const Shortcut shortcuts[] = {
+        {platform::kCsidlDesktopCreate, L"\\", L"Desktop shortcut not found: ", L"Deleted desktop shortcut: "},
+        {platform::kCsidlProgramsCreate, L"\\VEXAL" + _env + L"\\", L"Start menu shortcut not found: ",
+         L"Deleted start menu shortcut: "},
+    };
+    for (const auto& shortcut : shortcuts) {
+        // An unknown folder would root the path at the current drive: that one is skipped.
+        const std::wstring folder = platform::folderPath(shortcut.folder);
+        if (folder.empty()) {
+            LOG_ERROR << L"Shortcut folder unknown (" << shortcut.folder << L"), shortcut left";
+            continue;
+        }
+        const std::wstring path = fs::localSeparators(folder + shortcut.below + fileName);
+        if (!fs::exists(path)) {
+            LOG_DEBUG << shortcut.notFound << path;
+            continue;
+        }
+        _makeWritable(path);
+        std::error_code ec;
+        fs::removeItem(path, ec);
+        if (!ec) LOG_INFO << shortcut.deleted << path;
     }
 }

@@ -40,62 +40,55 @@ std::wstring GameUninstallHelper::_gameRecordKey() const {
 }
 
 void GameUninstallHelper::_worker() {
+    // Every step, the Start event included, runs inside one try block: whatever escapes a
+    // step or the callback is logged and ends the run with Fail.
     try {
-        _runSteps();
-        return;
+        _emitEvent(Start, L"");
+
+        std::wstring gamePath;
+        std::wstring gameTitle;
+        std::wstring recordGameNo;
+        std::int32_t errorCode = 0;
+        if (!_readGameInfo(gamePath, gameTitle, recordGameNo, errorCode)) {
+            _emitEvent(errorCode, L"");
+            return;
+        }
+
+        if (_isGameRunning(gamePath)) {
+            LOG_ERROR << L"Game is currently running, cannot uninstall: " << gamePath;
+            _emitEvent(GameRunning, L"");
+            return;
+        }
+
+        // Looked up before anything is deleted; deleted only once the folder is gone.
+        std::wstring uninstallKeyPath;
+        std::uint32_t view = 0;
+        const bool uninstallKeyFound = _findUninstallKey(uninstallKeyPath, view);
+
+        _deleteInstallTempFiles(gamePath);
+
+        if (!_deleteGameFolder(gamePath)) {
+            _emitEvent(Fail, L"");
+            return;
+        }
+
+        _deleteTmpManifest(recordGameNo);
+        _deleteCombinedataManifest(gamePath);
+        _deleteGameShortcuts(gameTitle);
+
+        if (uninstallKeyFound) _regDeleteKey(platform::RegRoot::localMachine, uninstallKeyPath, view);
+        _regDeleteKey(platform::RegRoot::currentUser, _gameRecordKey(), 0);
+
+        _emitEvent(Success, gameTitle);
     } catch (const std::filesystem::filesystem_error& error) {
         LOG_ERROR << L"[_worker] filesystem_error: " << error.what() << L" path1="
                   << error.path1().wstring() << L" path2=" << error.path2().wstring();
+        _emitEvent(Fail, L"");
     } catch (const std::exception& error) {
         LOG_ERROR << L"[_worker] std::exception: " << error.what();
-    } catch (...) {
-        LOG_ERROR << L"[_worker] unknown exception";
-    }
-    try {
         _emitEvent(Fail, L"");
     } catch (...) {
-        // The callback failed on the failure event itself; there is nobody left to tell,
-        // and letting the exception leave the thread would abort the process.
         LOG_ERROR << L"[_worker] unknown exception";
-    }
-}
-
-void GameUninstallHelper::_runSteps() {
-    _emitEvent(Start, L"");
-
-    std::wstring gamePath;
-    std::wstring gameTitle;
-    std::wstring recordGameNo;
-    std::int32_t errorCode = 0;
-    if (!_readGameInfo(gamePath, gameTitle, recordGameNo, errorCode)) {
-        _emitEvent(errorCode, L"");
-        return;
-    }
-
-    if (_isGameRunning(gamePath)) {
-        LOG_ERROR << L"Game is currently running, cannot uninstall: " << gamePath;
-        _emitEvent(GameRunning, L"");
-        return;
-    }
-
-    // Looked up before anything is deleted; deleted only once the folder is gone.
-    std::wstring uninstallKeyPath;
-    std::uint32_t view = 0;
-    const bool uninstallKeyFound = _findUninstallKey(uninstallKeyPath, view);
-
-    _deleteInstallTempFiles(gamePath);
-
-    if (!_deleteGameFolder(gamePath)) {
         _emitEvent(Fail, L"");
-        return;
     }
-
-    _deleteTmpManifest(recordGameNo);
-    _deleteCombinedataManifest(gamePath);
-    _deleteGameShortcuts(gameTitle);
-
-    if (uninstallKeyFound) _regDeleteKey(platform::RegRoot::localMachine, uninstallKeyPath, view);
-    _regDeleteKey(platform::RegRoot::currentUser, _gameRecordKey(), 0);
-
-    _emitEvent(Success, gameTitle);
 }

@@ -80,14 +80,18 @@ enum class PathForm {
 };
 PathForm pathForm(const std::wstring& path);
 
-// A path built with Windows separators, in the host's own form: unchanged on Windows,
-// with "/" for "\\" elsewhere.
-inline std::wstring localSeparators(std::wstring path) {
-#ifndef _WIN32
-    for (auto& c : path) {
-        if (c == L'\\') c = L'/';
-    }
+// The host's own path separator: "\\" on Windows, "/" elsewhere.
+#ifdef _WIN32
+constexpr wchar_t kSeparator = L'\\';
+#else
+constexpr wchar_t kSeparator = L'/';
 #endif
+
+// A path built with Windows separators, in the host's own form.
+inline std::wstring localSeparators(std::wstring path) {
+    for (auto& c : path) {
+        if (c == L'\\') c = kSeparator;
+    }
     return path;
 }
 

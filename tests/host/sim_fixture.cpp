@@ -37,9 +37,9 @@ void SimTest::TearDown() {
 }
 
 stdfs::path SimTest::logFileFor(const std::wstring& env) {
-    const stdfs::path file(logFilePath(env));
-    stdfs::create_directories(file.parent_path());
-    return file;
+    logFile = logFilePath(env);
+    stdfs::create_directories(logFile.parent_path());
+    return logFile;
 }
 
 void SimTest::startLog(const std::wstring& env) {
@@ -49,7 +49,7 @@ void SimTest::startLog(const std::wstring& env) {
 
 std::vector<std::string> SimTest::logLines() {
     std::vector<std::string> lines;
-    std::ifstream in(logFileFor(L"_qa"), std::ios::binary);
+    std::ifstream in(logFile, std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);
     std::string::size_type begin = 0;

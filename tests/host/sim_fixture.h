@@ -77,6 +77,8 @@ protected:
     };
     static Run runEngine(const std::wstring& gameNo, const std::wstring& env, bool elevated = false);
 
+    stdfs::path logFile;  // the file logLines reads: the one logFileFor last named
+
     std::wstring recordKey(const std::wstring& env, const std::wstring& gameNo) {
         return L"Software\\ORBA" + env + L"\\Apps\\" + gameNo;
     }

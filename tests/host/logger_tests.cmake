@@ -1,0 +1,1 @@
+list(APPEND GU_HOST_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/logger_test.cpp)
