@@ -1,5 +1,9 @@
 // The worker's order, its final events and its exception handlers, over whole runs.
+#include <unistd.h>
+
 #include <fstream>
+
+#include "app/startup.h"
 
 #include "tests/host/sim_fixture.h"
 
@@ -138,4 +142,20 @@ TEST_F(Worker, ElevatedEngineRunsTheSameStepsSilently) {
     engine.join();
     EXPECT_FALSE(stdfs::exists(folder));
     EXPECT_FALSE(sim::keyExists(RegRoot::currentUser, 0, recordKey(L"_qa", L"77")));
+}
+
+TEST_F(Worker, ExitFromTheWorkerWhileTheGlobalOwnsTheEngineEndsWithTheStatusAsked) {
+    // The shell ends the process from inside the callback; the engine is then destroyed
+    // during exit on its own worker thread, which must neither join itself nor abort.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            g_helper = std::make_shared<GameUninstallHelper>(L"77", L"_qa", false);
+            g_helper->onEvent = [](const UninstallEvent& event) {
+                if (event.code != Start) std::exit(0);
+            };
+            g_helper->start();
+            for (;;) pause();
+        },
+        testing::ExitedWithCode(0), "");
 }
