@@ -1,0 +1,159 @@
+// Shell services: known folders, starting programs and the program's own path.
+
+#include "platform/shell.h"
+
+#include <windows.h>
+// After windows.h, which they depend on (the comment keeps clang-format from sorting them).
+#include <knownfolders.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+namespace platform {
+namespace {
+
+// Owns a string the shell allocated with CoTaskMemAlloc and frees it with CoTaskMemFree.
+class CoTaskString {
+public:
+    CoTaskString() = default;
+    ~CoTaskString() { CoTaskMemFree(_text); }
+    CoTaskString(const CoTaskString&) = delete;
+    CoTaskString& operator=(const CoTaskString&) = delete;
+
+    // The address the shell writes the string pointer to.
+    PWSTR* put() { return &_text; }
+    // The string, or null.
+    PCWSTR get() const { return _text; }
+
+private:
+    PWSTR _text = nullptr;
+};
+
+// The path of a known folder; empty when the query fails.
+std::wstring knownFolder(REFKNOWNFOLDERID id) {
+    CoTaskString path;
+    if (FAILED(SHGetKnownFolderPath(id, 0, nullptr, path.put())) || path.get() == nullptr) {
+        return {};
+    }
+    return path.get();
+}
+
+// The 64-bit system's 32-bit system folder (SysWOW64); empty when there is none.
+std::wstring systemWow64Directory() {
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT length = GetSystemWow64DirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return std::wstring(buffer, length);
+}
+
+// The folder above path ("C:\Users\me" gives "C:\Users"); empty when there is none.
+std::wstring parentFolder(const std::wstring& path) {
+    const std::size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos || separator < 3) return {};
+    return path.substr(0, separator);
+}
+
+}  // namespace
+
+// SHGetFolderPathW into a zero-filled buffer; the text runs to the first NUL.
+std::wstring folderPath(int csidl) {
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, 0 /* SHGFP_TYPE_CURRENT */, buffer))) {
+        return {};
+    }
+    return std::wstring(buffer, wcsnlen(buffer, MAX_PATH));
+}
+
+// ShellExecuteW "open"; results above 32 mean the shell started the file.
+bool shellOpen(const std::wstring& file, const std::wstring& parameters) {
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", file.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+// Closes the process handle if one is held.
+ProcessHandle::~ProcessHandle() { reset(); }
+
+// Waits until the held process has ended; returns at once when none is held.
+void ProcessHandle::waitForExit() const {
+    if (_handle != nullptr) WaitForSingleObject(_handle, INFINITE);
+}
+
+// Closes the held handle and takes the new one.
+void ProcessHandle::reset(void* handle) {
+    if (_handle != nullptr) CloseHandle(_handle);
+    _handle = handle;
+}
+
+// ShellExecuteExW with "runas", keeping the started process's handle.
+bool shellRunAs(const std::wstring& file, const std::wstring& parameters, ProcessHandle& process,
+                unsigned long& lastError) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) {
+        lastError = GetLastError();
+        return false;
+    }
+    process.reset(info.hProcess);
+    return true;
+}
+
+// GetModuleFileNameW, growing the buffer while the path fills it (a filled buffer means
+// the path was cut short), up to the longest path Windows allows.
+std::wstring moduleFileName() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            buffer.resize(length);
+            return buffer;
+        }
+        if (buffer.size() > 65536) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The folders no removal may touch, each query that fails left out.
+std::vector<std::wstring> protectedFolders() {
+    static const KNOWNFOLDERID* const kBeforeUsers[] = {
+        &FOLDERID_Windows,
+        &FOLDERID_System,
+        &FOLDERID_ProgramFiles,
+        &FOLDERID_ProgramFilesX86,
+        &FOLDERID_ProgramFilesCommon,
+        &FOLDERID_ProgramFilesCommonX86,
+        &FOLDERID_ProgramData,
+    };
+    static const KNOWNFOLDERID* const kAfterUsers[] = {
+        &FOLDERID_Public,       &FOLDERID_Profile,        &FOLDERID_Desktop,
+        &FOLDERID_Documents,    &FOLDERID_Downloads,      &FOLDERID_Music,
+        &FOLDERID_Pictures,     &FOLDERID_Videos,         &FOLDERID_Favorites,
+        &FOLDERID_StartMenu,    &FOLDERID_Programs,       &FOLDERID_Startup,
+        &FOLDERID_Templates,    &FOLDERID_SendTo,         &FOLDERID_Recent,
+        &FOLDERID_LocalAppData, &FOLDERID_RoamingAppData, &FOLDERID_LocalAppDataLow,
+    };
+
+    std::vector<std::wstring> folders;
+    // Adds a folder unless its query failed.
+    const auto add = [&folders](std::wstring folder) {
+        if (!folder.empty()) folders.push_back(std::move(folder));
+    };
+    for (const KNOWNFOLDERID* id : kBeforeUsers) add(knownFolder(*id));
+    add(systemWow64Directory());
+    std::wstring users = knownFolder(FOLDERID_UserProfiles);
+    if (users.empty()) users = parentFolder(knownFolder(FOLDERID_Profile));
+    add(users);
+    for (const KNOWNFOLDERID* id : kAfterUsers) add(knownFolder(*id));
+    return folders;
+}
+
+}  // namespace platform
