@@ -29,8 +29,9 @@ bool isUncPath(const std::wstring& path) {
     return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
 }
 
-// True when a component past the root (which starts at `from`) is empty, "." or "..", so
-// the path needs normalising. A single trailing separator is allowed.
+// True when a component past the root (which starts at `from`) is empty, "." or "..", or
+// ends in a dot or space (which ordinary Win32 paths trim), so the path needs normalising
+// into the form every other program sees. A single trailing separator is allowed.
 bool needsNormalising(const std::wstring& path, std::size_t from) {
     std::size_t start = from;
     while (start <= path.size()) {
@@ -38,7 +39,9 @@ bool needsNormalising(const std::wstring& path, std::size_t from) {
         if (end == std::wstring::npos) end = path.size();
         const std::wstring component = path.substr(start, end - start);
         const bool trailing = end == path.size();
-        if ((component.empty() && !trailing) || component == L"." || component == L"..") {
+        const bool trimmed =
+            !component.empty() && (component.back() == L'.' || component.back() == L' ');
+        if ((component.empty() && !trailing) || trimmed) {
             return true;
         }
         start = end + 1;

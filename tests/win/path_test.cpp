@@ -35,6 +35,9 @@ TEST(ExtendedPath, DotComponentsAndDoubledSeparatorsAreResolvedFirst) {
     EXPECT_EQ(extendedPath(L"C:\\Games\\\\Foo"), L"\\\\?\\C:\\Games\\Foo");
     EXPECT_EQ(extendedPath(L"C:\\.."), L"\\\\?\\C:\\");
     EXPECT_EQ(extendedPath(L"\\\\server\\share\\a\\..\\b"), L"\\\\?\\UNC\\server\\share\\b");
+    // A last name's trailing dots and spaces go, as every ordinary Win32 path drops them:
+    // "C:\Windows. " names the Windows folder itself.
+    EXPECT_EQ(extendedPath(L"C:\\Windows. "), L"\\\\?\\C:\\Windows");
     // Names merely starting with dots are names.
     EXPECT_EQ(extendedPath(L"C:\\Games\\.hidden\\..x"), L"\\\\?\\C:\\Games\\.hidden\\..x");
 }
