@@ -145,7 +145,13 @@ void shutdown() {
 
 // The last token at template depth 0 before the parameter list's "(".
 std::string functionName(const char* prettyFunction) {
-    const std::string text = prettyFunction != nullptr ? prettyFunction : "";
+    std::string text = prettyFunction != nullptr ? prettyFunction : "";
+    // clang writes "(anonymous namespace)" where gcc writes "{anonymous}": one spelling,
+    // and no parenthesis before the parameter list.
+    static const std::string clangAnonymous = "(anonymous namespace)";
+    for (auto at = text.find(clangAnonymous); at != std::string::npos; at = text.find(clangAnonymous, at)) {
+        text.replace(at, clangAnonymous.size(), "{anonymous}");
+    }
     std::size_t start = 0;
     std::size_t pos = 0;
     int depth = 0;
