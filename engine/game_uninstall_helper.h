@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -65,6 +66,7 @@ public:
 
 private:
     std::thread _thread;
+    std::mutex _startMutex;  // held while start() stores _thread; see start()
 };
 
 // The title with the nine characters that Windows forbids in file names removed.

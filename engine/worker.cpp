@@ -1,4 +1,5 @@
 // The engine's lifetime, its worker thread and the fixed order of the clean-up steps.
+#include <mutex>
 #include <system_error>
 
 #include "engine/game_uninstall_helper.h"
@@ -21,7 +22,11 @@ GameUninstallHelper::~GameUninstallHelper() {
 
 void GameUninstallHelper::start() {
     // std::thread reports a thread that cannot be created with std::system_error
-    // (resource_unavailable_try_again); the caller decides what that means.
+    // (resource_unavailable_try_again); the caller decides what that means. The worker
+    // may run before the new thread object is stored in _thread; the lock, which the
+    // worker takes first, orders that store before anything the worker does, including
+    // the destructor's look at _thread when the worker itself ends the process.
+    std::lock_guard<std::mutex> lock(_startMutex);
     _thread = std::thread(&GameUninstallHelper::_worker, this);
 }
 
@@ -40,6 +45,7 @@ std::wstring GameUninstallHelper::_gameRecordKey() const {
 }
 
 void GameUninstallHelper::_worker() {
+    { std::lock_guard<std::mutex> waitForStart(_startMutex); }
     // Every step, the Start event included, runs inside one try block: whatever escapes a
     // step or the callback is logged and ends the run with Fail.
     try {
