@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/path_names.h"
 #include "platform/shell.h"
 
 namespace {
@@ -32,6 +33,60 @@ bool onlyDotsAndSpaces(const std::wstring& text) {
     return text.find_first_not_of(L". ") == std::wstring::npos;
 }
 
+// True when the path holds a character Windows forbids in names (controls, NUL included,
+// and < > : " | ? *) other than the colon of a leading drive ("C:"). Such a path names no
+// folder of its own: a colon names a stream of an item ("C:\Windows::$INDEX_ALLOCATION"
+// is the Windows folder), wildcards match other items.
+bool hasForbiddenCharacter(const std::wstring& path) {
+    const bool drive = path.size() >= 2 && path[1] == L':';
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const wchar_t c = path[i];
+        if (c < 0x20 || (std::wstring(L"<>\"|?*").find(c) != std::wstring::npos) ||
+            (c == L':' && !(drive && i == 1))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True for "\\server\share$...": an administrative share, which names a whole drive or the
+// Windows folder of a machine (C$, ADMIN$) under a name no protected folder has.
+bool isAdministrativeShare(const std::wstring& path) {
+    if (path.size() < 2 || !isSeparator(path[0]) || !isSeparator(path[1])) return false;
+    const auto parts = components(path);
+    return parts.size() >= 2 && parts[1].back() == L'$';
+}
+
+// The protected folders in comparable form, each also as its final path when that differs.
+std::vector<std::wstring> protectedForms() {
+    std::vector<std::wstring> forms;
+    for (const auto& folder : platform::protectedFolders()) {
+        for (const std::wstring& form : {folder, platform::finalPathName(folder)}) {
+            const std::wstring kept = comparablePath(form);
+            if (!kept.empty()) forms.push_back(kept);
+        }
+    }
+    return forms;
+}
+
+// True when the comparable form `game` is one of the forms `kept` or holds one.
+bool namesProtected(const std::wstring& game, const std::vector<std::wstring>& kept) {
+    // The game folder may lie inside a protected folder (games live below Program Files)
+    // but may neither be one nor hold one.
+    return std::any_of(kept.begin(), kept.end(), [&game](const std::wstring& folder) {
+        return folder == game || folder.compare(0, game.size() + 1, game + L"\\") == 0;
+    });
+}
+
+// True when the item at path is a link itself; an unreadable status counts as one.
+bool isLinkOrUnreadable(const std::wstring& path) {
+    try {
+        return platform::fs::itemKind(path) == platform::fs::ItemKind::link;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 }  // namespace
 
 std::wstring comparablePath(const std::wstring& path) {
@@ -53,18 +108,24 @@ std::wstring comparablePath(const std::wstring& path) {
 }
 
 bool isRemovableGameFolder(const std::wstring& path) {
-    if (path.find(L'\0') != std::wstring::npos) return false;
+    if (hasForbiddenCharacter(path)) return false;  // NUL, streams, wildcards
     if (platform::fs::pathForm(path) != platform::fs::PathForm::full) return false;
     for (const auto& part : components(path)) {
         if (onlyDotsAndSpaces(part)) return false;  // ".", "..", and names Windows would trim away
     }
-    const std::wstring game = comparablePath(path);
-    for (const auto& folder : platform::protectedFolders()) {
-        const std::wstring kept = comparablePath(folder);
-        if (kept.empty()) continue;
-        // The game folder may lie inside a protected folder (games live below Program
-        // Files) but may neither be one nor hold one.
-        if (kept == game || kept.compare(0, game.size() + 1, game + L"\\") == 0) return false;
+    if (isAdministrativeShare(path)) return false;
+    const std::vector<std::wstring> kept = protectedForms();
+    if (namesProtected(comparablePath(path), kept)) return false;
+    // The clean-up steps reach into the game folder by name, so a game folder that is a
+    // link would let them work in the link's target; the removal itself never enters it.
+    if (isLinkOrUnreadable(path)) return false;
+    // The same folder under its other names: long names for short ones, and the place
+    // that links above it or a mapped drive lead to.
+    for (const std::wstring& other :
+         {platform::longPathName(path), platform::finalPathName(path)}) {
+        if (other.empty()) continue;  // absent, or a place without an ordinary name
+        if (platform::fs::pathForm(other) != platform::fs::PathForm::full) return false;
+        if (namesProtected(comparablePath(other), kept)) return false;
     }
     return true;
 }

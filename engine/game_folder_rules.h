@@ -5,15 +5,21 @@
 
 #include <string>
 
-// True when path is a full local or UNC path below a root, with no embedded NUL and no
-// component made of dots and spaces alone (".", ".."), that neither is nor contains a folder the system or the user
-// cannot live without (the platform's protected folders).
+// True when path is a full local or UNC path below a root, on no administrative share
+// ("\\server\C$"), with no character Windows forbids in names (NUL, controls, wildcards,
+// a colon past the drive's) and no component made of dots and spaces alone (".", ".."),
+// that is not a link itself and that neither is nor contains a folder the system or the
+// user cannot live without (the platform's protected folders), under any of its names:
+// as written, with its short names made long, and as its final path (links above it and
+// mapped drives resolved).
 bool isRemovableGameFolder(const std::wstring& path);
 
 // True when name is one plain file name: not empty, no NUL, no separator, no drive colon,
 // and not made of dots and spaces alone (".", "..").
 bool isPlainFileName(const std::wstring& name);
 
-// The form in which two paths are compared: separators as "\", each component without
-// the trailing dots and spaces Windows ignores, no trailing separator, upper case.
+// The form in which two paths are compared: separators as "\", as many leading ones as
+// the platform gives a meaning (two for a UNC path on Windows, one elsewhere), each
+// component without the trailing dots and spaces Windows ignores, no trailing
+// separator, upper case.
 std::wstring comparablePath(const std::wstring& path);

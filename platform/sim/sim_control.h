@@ -34,6 +34,9 @@ std::string utf16Bytes(const std::wstring& text);
 // Known folders by CSIDL value; an unset folder makes the query fail (empty text).
 void setFolder(int csidl, const std::wstring& path);
 void setProtectedFolders(std::vector<std::wstring> folders);
+// A short name: longPathName gives longPath for shortPath, and for paths below it the
+// same with the rest appended. Host file systems have none of their own.
+void setShortName(const std::wstring& shortPath, const std::wstring& longPath);
 void setModuleFileName(const std::wstring& path);
 
 // Processes. An image that cannot be opened or read is skipped by the walk.

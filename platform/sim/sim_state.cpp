@@ -54,6 +54,7 @@ void reset() {
     s.shellDeleteCalls.clear();
     s.exitStatus.reset();
     s.faults.clear();
+    s.shortNames.clear();
 }
 
 void createKey(RegRoot root, std::uint32_t view, const std::wstring& path) {
@@ -104,6 +105,11 @@ void onValueQuery(std::function<void()> hook) {
 void setFolder(int csidl, const std::wstring& path) {
     std::lock_guard<std::mutex> lock(state().mutex);
     state().folders[csidl] = path;
+}
+
+void setShortName(const std::wstring& shortPath, const std::wstring& longPath) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().shortNames[shortPath] = longPath;
 }
 
 void setProtectedFolders(std::vector<std::wstring> folders) {

@@ -55,6 +55,8 @@ struct State {
     std::optional<int> exitStatus;
 
     std::map<std::pair<FsOp, std::wstring>, std::error_code> faults;
+
+    std::map<std::wstring, std::wstring> shortNames;  // short path -> long path
 };
 
 State& state();

@@ -198,12 +198,17 @@ class Uninstall(e2e.E2ECase):
         ])
 
     def elevated_copies(self):
-        """Command lines of running copies started with --elevated."""
+        """Command lines of running copies started with --elevated in this prefix (other
+        prefixes on the machine may run copies of their own)."""
         found = []
+        own = ("WINEPREFIX=" + os.environ["WINEPREFIX"]).encode()
         for pid in os.listdir("/proc"):
             try:
                 with open(f"/proc/{pid}/cmdline", "rb") as f:
                     args = f.read().decode("utf-8", "replace").rstrip("\0").split("\0")
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if own not in f.read().split(b"\0"):
+                        continue
             except OSError:
                 continue
             if "--elevated" in args and any(a.endswith("GameUninstaller.exe") for a in args):

@@ -1,5 +1,6 @@
 // Which game folders and file names the engine accepts.
 #include "engine/game_folder_rules.h"
+
 #include "tests/host/sim_fixture.h"
 
 namespace sim = platform::sim;
@@ -8,9 +9,10 @@ class GameFolderRules : public SimTest {};
 
 TEST_F(GameFolderRules, RefusesRootsRelativeAndProtectedPaths) {
     sim::setProtectedFolders({L"/home/user", L"/home/user/.local/share", L"/usr"});
-    for (const std::wstring path : {L"", L"/", L"//", L"relative/game", L"game", L"/home", L"/home/user",
-                                    L"/home/user/", L"/HOME/USER", L"/home/user/.local", L"/usr",
-                                    L"/usr.", L"/usr /", L"/opt/../usr", L"/opt/./game", L"/opt/.../x", L"//home", L"///usr"}) {
+    for (const std::wstring path :
+         {L"", L"/", L"//", L"relative/game", L"game", L"/home", L"/home/user", L"/home/user/",
+          L"/HOME/USER", L"/home/user/.local", L"/usr", L"/usr.", L"/usr /", L"/opt/../usr",
+          L"/opt/./game", L"/opt/.../x", L"//home", L"///usr"}) {
         EXPECT_FALSE(isRemovableGameFolder(path)) << utf8(path);
     }
     EXPECT_FALSE(isRemovableGameFolder(std::wstring(L"/opt/game\0/x", 11)));
@@ -28,7 +30,8 @@ TEST_F(GameFolderRules, ComparesAsWindowsDoes) {
 }
 
 TEST_F(GameFolderRules, PlainFileNames) {
-    for (const std::wstring name : {L"Space Race.url", L"tmpgamemanifest_77_live.upf", L"VEXALqa", L".url", L"a..b"}) {
+    for (const std::wstring name :
+         {L"Space Race.url", L"tmpgamemanifest_77_live.upf", L"VEXALqa", L".url", L"a..b"}) {
         EXPECT_TRUE(isPlainFileName(name)) << utf8(name);
     }
     for (const std::wstring name : {L"", L".", L"..", L" . ", L"a\\b", L"a/b", L"C:x", L"..\\x"}) {
@@ -43,7 +46,67 @@ TEST_F(GameFolderRules, RefusedGameFolderEndsWithCodeThreeBeforeAnyDeletion) {
     setGameRecord(L"_qa", L"77", L"T", localAppData.wstring(), L"77");
     EXPECT_EQ(runEngine(L"77", L"_qa").codes, (std::vector<std::int32_t>{Start, GameInfoNotFound}));
     EXPECT_TRUE(stdfs::exists(localAppData / "precious.txt"));
-    EXPECT_EQ(logMessages(), std::vector<std::string>{"ERROR GameUninstallHelper::_readGameInfo: GamePath "
-                                                      "refused, not a game folder: " +
-                                                      localAppData.string()});
+    EXPECT_EQ(logMessages(),
+              std::vector<std::string>{"ERROR GameUninstallHelper::_readGameInfo: GamePath "
+                                       "refused, not a game folder: " +
+                                       localAppData.string()});
+}
+
+TEST_F(GameFolderRules, RefusesEveryOtherNameOfAProtectedFolder) {
+    const stdfs::path outside = root / "outside";
+    writeFile(outside / "install_progress.json");
+    writeFile(games / "Game" / "a.pak");
+    writeFile(outside / "Moved" / "a.pak");
+    stdfs::create_directory_symlink(outside, games / "GameLink");
+    stdfs::create_directory_symlink(root, games / "ToRoot");
+    stdfs::create_directory_symlink(outside, games / "MovedLibrary");
+    sim::setShortName(L"/short/DESKTO~1", desktop.wstring());
+    sim::setShortName(L"/short/GAMES~1", games.wstring());
+    sim::setProtectedFolders(
+        {desktop.wstring(), localAppData.wstring(), programs.wstring(), L"/usr"});
+    struct Case {
+        std::wstring path;
+        bool removable;
+    };
+    const Case cases[] = {
+        {L"/short/DESKTO~1", false},                        // a short name of a protected folder
+        {L"/short/GAMES~1/../AppData", false},              // ".." stays refused
+        {L"/short/GAMES~1/Game", true},                     // a short name of a game
+        {(games / "GameLink").wstring(), false},            // the game folder is a link
+        {(games / "ToRoot" / "Desktop").wstring(), false},  // a link above leads to one
+        {(games / "ToRoot" / "Games" / "Game").wstring(), true},  // ... or to a game
+        {(games / "MovedLibrary" / "Moved").wstring(), true},     // a library moved elsewhere
+        {L"/opt/game:stream", false},
+        {L"/opt/ga*e", false},
+        {L"/opt/gam?", false},
+        {L"/opt/<game>", false},
+        {L"/opt/\"game\"", false},
+        {L"/opt/a|b", false},
+        {L"/opt/ga\tme", false},
+        {L"/opt/game\r\n/x", false},
+        {L"//server/C$/Games", false},
+        {L"//server/ADMIN$", false},  // administrative shares
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isRemovableGameFolder(c.path), c.removable) << utf8(c.path);
+}
+
+TEST_F(GameFolderRules, GameFolderThatIsALinkIsRefusedBeforeAnyStepReachesThroughIt) {
+    startLog();
+    const stdfs::path outside = root / "outside";
+    writeFile(outside / ".vexal_temp" / "chunk.tmp", "kept");
+    writeFile(outside / "install_progress.json", "kept");
+    writeFile(outside / "combinedata_manifest", "kept");
+    stdfs::create_directory_symlink(outside, games / "G");
+    setGameRecord(L"_qa", L"77", L"T", (games / "G").wstring(), L"77");
+    EXPECT_EQ(runEngine(L"77", L"_qa").codes, (std::vector<std::int32_t>{Start, GameInfoNotFound}));
+    for (const char* name :
+         {".vexal_temp/chunk.tmp", "install_progress.json", "combinedata_manifest"}) {
+        EXPECT_TRUE(stdfs::exists(outside / name)) << name;
+    }
+    EXPECT_TRUE(stdfs::is_symlink(games / "G"));
+    EXPECT_EQ(logMessages(),
+              std::vector<std::string>{"ERROR GameUninstallHelper::_readGameInfo: GamePath "
+                                       "refused, not a game folder: " +
+                                       (games / "G").string()});
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/path_names.h"
 #include "platform/win32/extended_path.h"
 #include "tests/win/test_support.h"
 
@@ -100,6 +101,30 @@ TEST(PathForm, ClassifiesDriveShareAndOtherPaths) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(platform::fs::pathForm(c.path), c.form) << gu_test::narrow(c.path);
+    }
+}
+
+// Wine gives names that are not 8.3 a short name of its own, as Windows does on volumes
+// that keep them; both functions give the long form back, in the ordinary form. (Wine's
+// GetLongPathNameW hands an extended-length path back unchanged: only the final path
+// name is asked for that form.)
+TEST(PathNames, ShortNamesAreMadeLongAndAbsentItemsHaveNone) {
+    gu_test::ScratchFolder folder;
+    const std::wstring longPath = folder / L"A folder with a long name";
+    gu_test::makeFolder(longPath);
+    std::wstring shortPath(MAX_PATH, L'\0');
+    shortPath.resize(GetShortPathNameW(longPath.c_str(), shortPath.data(), MAX_PATH));
+    ASSERT_FALSE(shortPath.empty());
+    ASSERT_FALSE(gu_test::samePath(shortPath, longPath)) << gu_test::narrow(shortPath);
+    EXPECT_TRUE(gu_test::samePath(platform::longPathName(shortPath), longPath));
+    for (const std::wstring& name : {shortPath, L"\\\\?\\" + shortPath, shortPath + L"\\"}) {
+        EXPECT_TRUE(gu_test::samePath(platform::finalPathName(name), longPath))
+            << gu_test::narrow(name);
+    }
+    EXPECT_TRUE(gu_test::samePath(platform::finalPathName(L"C:\\"), L"C:\\"));
+    for (const std::wstring& absent : {folder / L"absent", std::wstring(), folder / L"a:b"}) {
+        EXPECT_EQ(platform::longPathName(absent), L"") << gu_test::narrow(absent);
+        EXPECT_EQ(platform::finalPathName(absent), L"") << gu_test::narrow(absent);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "platform/file_system.h"
+#include "platform/path_names.h"
 #include "platform/process.h"
 #include "tests/win/test_support.h"
 
@@ -46,6 +47,15 @@ protected:
 
     std::wstring _fixture;
 };
+
+TEST_F(Links, TheFinalPathNameLeadsThroughLinksWhereTheLongNameDoesNot) {
+    const std::wstring link = _fixture + L"\\list\\dirlink";
+    const std::wstring target = _fixture + L"\\target";
+    EXPECT_TRUE(gu_test::samePath(platform::finalPathName(link), target));
+    EXPECT_TRUE(gu_test::samePath(platform::finalPathName(link + L"\\inner"), target + L"\\inner"));
+    EXPECT_TRUE(gu_test::samePath(platform::longPathName(link + L"\\inner"), link + L"\\inner"));
+    EXPECT_EQ(platform::finalPathName(_fixture + L"\\list\\dangling"), L"");
+}
 
 TEST_F(Links, AFolderLinkIsReportedAsALinkButExistsThroughItsTarget) {
     const std::wstring link = _fixture + L"\\list\\dirlink";

@@ -1,0 +1,76 @@
+// Long and final path names from Win32 calls, reached through extended-length paths.
+
+#include "platform/path_names.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/win32/extended_path.h"
+#include "platform/win32/handle_owner.h"
+
+namespace platform {
+namespace {
+
+const std::wstring kExtendedPrefix = L"\\\\?\\";
+const std::wstring kExtendedUncPrefix = L"\\\\?\\UNC\\";
+
+// "\\?\C:\a" gives "C:\a" and "\\?\UNC\server\share" gives "\\server\share"; other
+// extended forms (volume names, Wine's "\\?\unix\..." for places outside its drives)
+// give empty, and a path not in the extended form is kept.
+std::wstring ordinaryForm(const std::wstring& path) {
+    if (path.compare(0, kExtendedUncPrefix.size(), kExtendedUncPrefix) == 0) {
+        return L"\\\\" + path.substr(kExtendedUncPrefix.size());
+    }
+    if (path.compare(0, kExtendedPrefix.size(), kExtendedPrefix) != 0) return path;
+    const std::wstring rest = path.substr(kExtendedPrefix.size());
+    const bool drive =
+        rest.size() >= 2 && rest[1] == L':' &&
+        ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'));
+    return drive ? rest : std::wstring();
+}
+
+// Calls fill(buffer, size) with a buffer as large as the call asks for; fill returns the
+// length written, or the size needed (with its NUL) when the buffer is too small, or 0.
+template <typename Fill>
+std::wstring grownBuffer(Fill fill) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::wstring longPathName(const std::wstring& path) {
+    // Wine hands an extended-length path back as it was given, short names and all, so
+    // the ordinary form is asked while it fits; only longer paths need the extended one.
+    std::wstring asked = path;
+    std::replace(asked.begin(), asked.end(), L'/', L'\\');
+    if (asked.size() >= MAX_PATH) asked = win32::extendedPath(path);
+    return ordinaryForm(grownBuffer([&asked](wchar_t* buffer, DWORD size) {
+        return GetLongPathNameW(asked.c_str(), buffer, size);
+    }));
+}
+
+std::wstring finalPathName(const std::wstring& path) {
+    // No access is asked for, only the object, links followed; folders need the flag.
+    win32::HandleOwner item(CreateFileW(win32::extendedPath(path).c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+    if (!item.valid()) return {};
+    return ordinaryForm(grownBuffer([&item](wchar_t* buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(item.get(), buffer, size,
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }));
+}
+
+}  // namespace platform
