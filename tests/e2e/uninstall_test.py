@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import subprocess
+import threading
 import time
 
 import e2e_test as e2e
@@ -230,14 +231,24 @@ class Uninstall(e2e.E2ECase):
                                   stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.0)
         run = self.confirm()
+        # The elevated copy may live for a fraction of a second: a thread looks for it
+        # every few milliseconds while the main thread waits for the result box.
         seen = []
-        deadline = time.monotonic() + 60
-        while run.popen.poll() is None and time.monotonic() < deadline:
-            seen += [c for c in self.elevated_copies() if c not in seen]
-            status, box = self.rig.driver("--wait-ms", "0")
-            if status == 0:
-                break
-            time.sleep(0.02)
+        done = threading.Event()
+
+        def watch():
+            while not done.is_set():
+                seen.extend(c for c in self.elevated_copies() if c not in seen)
+                time.sleep(0.003)
+
+        watcher = threading.Thread(target=watch, daemon=True)
+        watcher.start()
+        try:
+            status, box = self.rig.driver("--wait-ms", "60000")
+            self.assertEqual(status, 0, "no result box appeared")
+        finally:
+            done.set()
+            watcher.join()
         return game, run, holder, seen
 
     def test_access_denied_relaunches_elevated_and_goes_on_once_the_folder_is_gone(self):
