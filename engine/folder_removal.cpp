@@ -32,52 +32,58 @@ bool GameUninstallHelper::_deleteGameFolder(const std::wstring& gamePath) {
 }
 
 void GameUninstallHelper::_removeDirectoriesRecursive(const std::filesystem::path& dir) {
-    if (!fs::existsNoThrow(dir) || !fs::isDirectoryNoThrow(dir)) return;
+    // isDirectoryNoThrow holds only for an item that exists, so it answers both questions.
+    if (!fs::isDirectoryNoThrow(dir)) return;
     // A link to a folder is never entered: the whole-tree removal removes the link itself.
     if (fs::itemKind(dir) == fs::ItemKind::link) return;
 
     // Depth-first, in listing order, like a recursive walk, but with an explicit stack so
     // that a tree thousands of folders deep cannot overflow the worker's call stack. Each
     // level keeps its listing open while its subfolders are removed, as recursion would.
+    // Every item is removed through fs::removeListedEntry, which makes it writable and
+    // removes it like _makeWritable and fs::removeItem would, but uses what the listing
+    // already told about it (its kind, whether it is read-only) instead of asking again.
     struct Level {
-        std::filesystem::path dir;
+        fs::DirEntry folder;  // the folder as its parent's listing showed it
         fs::DirectoryLister lister;
     };
     std::vector<std::unique_ptr<Level>> levels;
-    const auto enter = [&levels](const std::filesystem::path& folder) {
+    const auto enter = [&levels](const fs::DirEntry& folder) {
         auto level = std::make_unique<Level>();
-        level->dir = folder;
+        level->folder = folder;
         std::error_code ec;
-        if (!level->lister.open(folder, ec)) {
-            LOG_ERROR << L"Cannot iterate directory: " << folder << L" (" << ec.value() << L")";
+        if (!level->lister.open(folder.path, ec)) {
+            LOG_ERROR << L"Cannot iterate directory: " << folder.path << L" (" << ec.value()
+                      << L")";
             return;
         }
         levels.push_back(std::move(level));
     };
 
-    enter(dir);
+    // The top folder was not listed: its entry tells nothing (readOnly stays true), so its
+    // removal reads its state like the general calls.
+    fs::DirEntry top;
+    top.path = dir;
+    top.kind = fs::ItemKind::directory;
+    enter(top);
     while (!levels.empty()) {
         fs::DirEntry entry;
         if (levels.back()->lister.next(entry)) {
             if (entry.kind == fs::ItemKind::directory) {
-                if (fs::existsNoThrow(entry.path) && fs::isDirectoryNoThrow(entry.path)) {
-                    enter(entry.path);
-                }
+                if (fs::isDirectoryNoThrow(entry.path)) enter(entry);
                 continue;
             }
             // Files, links (removed as links) and entries that vanished since the listing.
-            _makeWritable(entry.path);
             std::error_code ec;
-            fs::removeItem(entry.path, ec);
+            fs::removeListedEntry(entry, ec);
             if (ec) LOG_ERROR << L"Remove file failed: " << entry.path;
             continue;
         }
-        const std::filesystem::path finished = levels.back()->dir;
+        const fs::DirEntry finished = std::move(levels.back()->folder);
         levels.pop_back();  // the listing is closed before its folder is removed
-        _makeWritable(finished);
         std::error_code ec;
-        fs::removeItem(finished, ec);
-        if (ec) LOG_ERROR << L"Remove dir failed: " << finished;
+        fs::removeListedEntry(finished, ec);
+        if (ec) LOG_ERROR << L"Remove dir failed: " << finished.path;
     }
 }
 

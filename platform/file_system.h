@@ -46,11 +46,22 @@ std::uintmax_t removeAll(const Path& p, std::error_code& ec);
 // True for the platform's own access-denied condition.
 bool isAccessDenied(const std::error_code& ec);
 
-// One entry of a directory listing.
+// One entry of a directory listing, with what the listing told about it.
 struct DirEntry {
     Path path;
     ItemKind kind = ItemKind::absent;
+    // False only when the listing showed the item writable (Windows: no read-only
+    // attribute; host: the owner may write); true when it showed it read-only, or when
+    // nothing is known (the default).
+    bool readOnly = true;
 };
+
+// makeWritable(entry.path) followed by removeItem(entry.path, ec), with the same results,
+// exceptions and end state, in fewer system calls: a file or folder that its listing
+// showed as neither a link nor read-only is removed at once, without reading its state
+// again. When that removal fails, and for every other entry (links, read-only items,
+// entries not from a listing), the two general calls run and have the last word.
+bool removeListedEntry(const DirEntry& entry, std::error_code& ec);
 
 // Lists one directory, "." and ".." left out. The listing handle is released when the
 // lister is destroyed.

@@ -1,7 +1,12 @@
-// File-system operations on the host's own file system (std::filesystem, which sees
-// symbolic links here), with faults that tests inject per operation and path.
+// File-system operations on the host's own file system (std::filesystem and POSIX calls,
+// which see symbolic links here), with faults that tests inject per operation and path.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <mutex>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -18,6 +23,18 @@ void throwUnlessNotFound(const char* operation, const Path& p, const std::error_
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
         throw stdfs::filesystem_error(operation, p, ec);
     }
+}
+
+// True when no test has injected a fault anywhere. Until one does, the per-path lookups
+// (a lock, a conversion to wide text and a map search each) can be skipped.
+bool noFaultsInjected() {
+    std::lock_guard<std::mutex> lock(sim::state().mutex);
+    return sim::state().faults.empty();
+}
+
+// True for the "." and ".." entries of a listing.
+bool isDotEntry(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 ItemKind kindOf(const stdfs::file_status& status) {
@@ -85,6 +102,21 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
     return stdfs::remove(p, ec);  // removes a symbolic link itself, never its target
 }
 
+// What the Win32 version does, on the host: a file or folder listed as neither a link nor
+// read-only is removed with the one call that fits its kind (unlink or rmdir); if that
+// fails, which leaves the item as it was, the general calls run and decide. With any fault
+// injected the general calls always run, so that tests see every fault where they put it.
+bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
+    ec.clear();
+    if (!entry.readOnly && (entry.kind == ItemKind::file || entry.kind == ItemKind::directory) &&
+        noFaultsInjected()) {
+        const char* path = entry.path.c_str();
+        if ((entry.kind == ItemKind::directory ? ::rmdir(path) : ::unlink(path)) == 0) return true;
+    }
+    makeWritable(entry.path);
+    return removeItem(entry.path, ec);
+}
+
 std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
     ec.clear();
     std::uintmax_t removed = 0;
@@ -133,40 +165,94 @@ bool isAccessDenied(const std::error_code& ec) {
     return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
 }
 
+// The listing is read with opendir and readdir, as std::filesystem::directory_iterator
+// does (it too reads the first entry when it opens), but kept in hand: each entry's
+// status is then read relative to the open folder (fstatat), which spares the kernel
+// walking the whole path again for every entry, and the entry's path is built once.
 struct DirectoryLister::State {
-    stdfs::directory_iterator it;
-    bool first = true;
+    Path dir;
+    DIR* listing = nullptr;
+    const dirent* coming = nullptr;  // the entry next() hands out; null at the end
+    std::string previous;            // the name handed out last, for the advance fault
+    bool started = false;            // an entry has been handed out
+
+    ~State() {
+        if (listing != nullptr) ::closedir(listing);
+    }
+
+    // Reads the next entry other than "." and ".." into `coming`; false with ec set when
+    // reading fails (readdir tells the end from a failure only through errno).
+    bool advance(std::error_code& ec) {
+        do {
+            errno = 0;
+            coming = ::readdir(listing);
+        } while (coming != nullptr && isDotEntry(coming->d_name));
+        if (coming == nullptr && errno != 0) {
+            ec = std::error_code(errno, std::generic_category());
+            return false;
+        }
+        return true;
+    }
 };
 
 DirectoryLister::DirectoryLister() = default;
 DirectoryLister::~DirectoryLister() = default;
 
 bool DirectoryLister::open(const Path& dir, std::error_code& ec) {
+    ec.clear();
+    _state.reset();
     if (auto injected = sim::fault(sim::FsOp::list, dir.wstring())) {
         ec = *injected;
         return false;
     }
-    _state = std::make_unique<State>();
-    _state->it = stdfs::directory_iterator(dir, ec);
-    if (ec) _state.reset();
-    return !ec;
+    auto state = std::make_unique<State>();
+    state->dir = dir;
+    state->listing = ::opendir(dir.c_str());
+    if (state->listing == nullptr) {
+        ec = std::error_code(errno, std::generic_category());
+        return false;
+    }
+    if (!state->advance(ec)) return false;
+    _state = std::move(state);
+    return true;
 }
 
 bool DirectoryLister::next(DirEntry& entry) {
     if (!_state) return false;
-    if (!_state->first) {
+    if (_state->started) {
+        // Moving past the entry handed out last; a failure names that entry, as the
+        // directory iterator's increment does.
         std::error_code ec;
-        const Path current = _state->it->path();
-        _state->it.increment(ec);
-        if (auto injected = sim::fault(sim::FsOp::advance, current.wstring())) ec = *injected;
-        if (ec) throw stdfs::filesystem_error("directory_iterator::operator++", current, ec);
+        _state->advance(ec);
+        if (!noFaultsInjected()) {
+            const Path current = _state->dir / _state->previous;
+            if (auto injected = sim::fault(sim::FsOp::advance, current.wstring())) ec = *injected;
+        }
+        if (ec) {
+            const Path current = _state->dir / _state->previous;
+            _state.reset();
+            throw stdfs::filesystem_error("directory_iterator::operator++", current, ec);
+        }
     }
-    _state->first = false;
-    if (_state->it == stdfs::directory_iterator()) return false;
-    entry.path = _state->it->path();
-    std::error_code ec;
-    entry.kind = kindOf(_state->it->symlink_status(ec));
-    if (ec) entry.kind = itemKind(entry.path);
+    if (_state->coming == nullptr) {
+        _state.reset();  // the end: the listing is closed, and next() stays false
+        return false;
+    }
+    _state->started = true;
+    _state->previous = _state->coming->d_name;
+    entry.path = _state->dir / _state->previous;
+    // One status read, links not followed, gives both the kind and the permissions.
+    struct stat status {};
+    const int folder = ::dirfd(_state->listing);
+    if (::fstatat(folder, _state->coming->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        entry.kind = itemKind(entry.path);  // the general status read decides, and may throw
+        entry.readOnly = true;              // not known
+        return true;
+    }
+    entry.kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
+                 : S_ISLNK(status.st_mode) ? ItemKind::link
+                                           : ItemKind::file;
+    entry.readOnly = (status.st_mode & S_IWUSR) == 0;
     return true;
 }
 

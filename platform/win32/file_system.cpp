@@ -237,6 +237,24 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
     }
 }
 
+// The listing's attributes say whether the item is a link and whether it is read-only,
+// which is all the general calls would read (three attribute reads for a plain file).
+// For a plain, writable file or folder the single delete is therefore all there is to
+// do. A delete that fails (refused, gone, or the item changed since it was listed) leaves
+// the item as it was, so the general calls then run as if the delete had never been
+// tried, and their result stands.
+bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
+    ec.clear();
+    if (!entry.readOnly && (entry.kind == ItemKind::file || entry.kind == ItemKind::directory)) {
+        const DWORD attributes =
+            entry.kind == ItemKind::directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        DWORD error = ERROR_SUCCESS;
+        if (removeOne(extendedPath(entry.path.wstring()), attributes, error)) return true;
+    }
+    makeWritable(entry.path);
+    return removeItem(entry.path, ec);
+}
+
 // Depth-first removal with an explicit stack of open listings, one per folder level, and
 // one path buffer that grows and shrinks with the depth: memory follows the depth, never
 // the size of the tree. Each folder's entries are removed while it is listed; the folder
@@ -366,7 +384,8 @@ bool DirectoryLister::open(const Path& dir, std::error_code& ec) {
     return false;
 }
 
-// Hands out the next entry other than "." and "..", its kind from the listing's attributes.
+// Hands out the next entry other than "." and "..", its kind and read-only state from the
+// listing's attributes.
 bool DirectoryLister::next(DirEntry& entry) {
     if (!_state || !_state->listing.valid()) return false;
     while (true) {
@@ -381,6 +400,7 @@ bool DirectoryLister::next(DirEntry& entry) {
         if (isDotEntry(_state->data.cFileName)) continue;
         entry.path = _state->dir / _state->data.cFileName;
         entry.kind = kindOf(_state->data.dwFileAttributes);
+        entry.readOnly = (_state->data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         return true;
     }
 }

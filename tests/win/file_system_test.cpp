@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -325,6 +327,187 @@ TEST(FileSystemDirectoryLister, ListsEntriesWithKindsAndReportsMissingFolders) {
             << ec.value() << " " << ec.category().name();
         EXPECT_FALSE(failed.next(entry));
     }
+}
+
+TEST(FileSystemDirectoryLister, TellsWhichEntriesAreReadOnlyAsTheirAttributesDo) {
+    ScratchFolder folder;
+    writeFile(folder / L"writable.txt");
+    writeFile(folder / L"readonly.txt");
+    writeFile(folder / L"hidden.txt");
+    makeFolder(folder / L"sub");
+    ASSERT_TRUE(SetFileAttributesW((folder / L"readonly.txt").c_str(),
+                                   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(SetFileAttributesW((folder / L"hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+
+    fs::DirectoryLister lister;
+    std::error_code ec;
+    ASSERT_TRUE(lister.open(folder.path(), ec)) << ec.message();
+    fs::DirEntry entry;
+    int seen = 0;
+    while (lister.next(entry)) {
+        const std::wstring name = entry.path.filename().wstring();
+        SCOPED_TRACE(narrow(name));
+        ++seen;
+        EXPECT_EQ(entry.readOnly,
+                  (attributesOf(entry.path.wstring()) & FILE_ATTRIBUTE_READONLY) != 0);
+        if (name == L"readonly.txt") EXPECT_TRUE(entry.readOnly);
+        if (name == L"writable.txt" || name == L"hidden.txt") EXPECT_FALSE(entry.readOnly);
+    }
+    EXPECT_EQ(seen, 4);
+    ASSERT_TRUE(SetFileAttributesW((folder / L"readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+// How one removal ended.
+struct Outcome {
+    bool removed = false;
+    std::error_code ec;
+    std::string thrown;  // what() of a filesystem_error, if one was thrown
+    bool stays = false;  // something is still at the path
+
+    bool operator==(const Outcome& other) const {
+        return removed == other.removed && ec == other.ec && thrown == other.thrown &&
+               stays == other.stays;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
+    return out << "{removed " << outcome.removed << ", ec " << outcome.ec.value() << "/"
+               << outcome.ec.category().name() << ", thrown \"" << outcome.thrown << "\", stays "
+               << outcome.stays << "}";
+}
+
+// The entry a listing of folder gives for name; fails the test when there is none.
+fs::DirEntry listedEntry(const std::wstring& folder, const std::wstring& name) {
+    fs::DirectoryLister lister;
+    std::error_code ec;
+    EXPECT_TRUE(lister.open(folder, ec)) << ec.message();
+    fs::DirEntry entry;
+    while (lister.next(entry)) {
+        if (entry.path.filename().wstring() == name) return entry;
+    }
+    ADD_FAILURE() << narrow(name) << " not listed in " << narrow(folder);
+    return {};
+}
+
+// Removes the entry through removeListedEntry (listed) or the two general calls it stands
+// for, and records how that ended. The folder's name in an exception text is cut out, so
+// that the two ways, run in different folders, compare.
+Outcome removeEntry(const fs::DirEntry& entry, bool listed) {
+    Outcome outcome;
+    try {
+        if (listed) {
+            outcome.removed = fs::removeListedEntry(entry, outcome.ec);
+        } else {
+            fs::makeWritable(entry.path);
+            outcome.removed = fs::removeItem(entry.path, outcome.ec);
+        }
+    } catch (const std::filesystem::filesystem_error& error) {
+        outcome.thrown = error.what();
+        outcome.thrown = outcome.thrown.substr(0, outcome.thrown.find('['));
+        outcome.ec = error.code();
+    }
+    outcome.stays = present(entry.path.wstring());
+    return outcome;
+}
+
+// A case: `make` puts the item "item" into the folder it is given; `change` alters it
+// after the listing. The case is set up twice, removed once by the general calls and once
+// by removeListedEntry, and both must end alike. Returns the listed removal's outcome.
+using Step = std::function<void(const std::wstring& folder)>;
+Outcome expectSameAsGeneralCalls(const ScratchFolder& scratch, const std::wstring& name,
+                                 const Step& make, const Step& change) {
+    SCOPED_TRACE(narrow(name));
+    Outcome outcomes[2];
+    makeFolder(scratch / name);
+    for (const bool listed : {false, true}) {
+        const std::wstring folder = scratch / name + (listed ? L"\\listed" : L"\\general");
+        makeFolder(folder);
+        make(folder);
+        const fs::DirEntry entry = listedEntry(folder, L"item");
+        if (change) change(folder);
+        outcomes[listed ? 1 : 0] = removeEntry(entry, listed);
+    }
+    EXPECT_EQ(outcomes[1], outcomes[0]);
+    return outcomes[1];
+}
+
+TEST(FileSystemRemoveListedEntry, EndsAsTheGeneralCallsForUnchangedItems) {
+    ScratchFolder scratch;
+    const Step file = [](const std::wstring& f) { writeFile(f + L"\\item"); };
+    EXPECT_TRUE(expectSameAsGeneralCalls(scratch, L"writable", file, {}).removed);
+    const Outcome readOnly = expectSameAsGeneralCalls(
+        scratch, L"readOnly",
+        [](const std::wstring& f) {
+            writeFile(f + L"\\item");
+            ASSERT_TRUE(SetFileAttributesW((f + L"\\item").c_str(),
+                                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+        },
+        {});
+    EXPECT_TRUE(readOnly.removed);
+    EXPECT_FALSE(readOnly.stays);
+    EXPECT_TRUE(expectSameAsGeneralCalls(scratch, L"folder",
+                                         [](const std::wstring& f) { makeFolder(f + L"\\item"); },
+                                         {})
+                    .removed);
+    // Past 260 characters.
+    const std::wstring longName(240, L'l');
+    EXPECT_TRUE(expectSameAsGeneralCalls(scratch, longName, file, {}).removed);
+}
+
+TEST(FileSystemRemoveListedEntry, EndsAsTheGeneralCallsForItemsChangedSinceTheListing) {
+    ScratchFolder scratch;
+    const Step file = [](const std::wstring& f) { writeFile(f + L"\\item"); };
+    const Step folder = [](const std::wstring& f) { makeFolder(f + L"\\item"); };
+
+    const Outcome gone = expectSameAsGeneralCalls(
+        scratch, L"gone", file,
+        [](const std::wstring& f) { ASSERT_TRUE(DeleteFileW((f + L"\\item").c_str())); });
+    EXPECT_FALSE(gone.removed);
+    EXPECT_FALSE(gone.ec) << gone.ec.message();
+
+    const Outcome refilled =
+        expectSameAsGeneralCalls(scratch, L"refilled", folder,
+                                 [](const std::wstring& f) { writeFile(f + L"\\item\\new.txt"); });
+    EXPECT_FALSE(refilled.removed);
+    EXPECT_TRUE(isWindowsError(refilled.ec, ERROR_DIR_NOT_EMPTY)) << refilled;
+    EXPECT_TRUE(refilled.stays);
+
+    // Listed as a file, a folder with something in it now; and the other way round.
+    const Outcome nowFolder =
+        expectSameAsGeneralCalls(scratch, L"nowFolder", file, [](const std::wstring& f) {
+            ASSERT_TRUE(DeleteFileW((f + L"\\item").c_str()));
+            makeFolder(f + L"\\item");
+            writeFile(f + L"\\item\\inside.txt");
+        });
+    EXPECT_TRUE(isWindowsError(nowFolder.ec, ERROR_DIR_NOT_EMPTY)) << nowFolder;
+    EXPECT_TRUE(expectSameAsGeneralCalls(scratch, L"nowFile", folder, [](const std::wstring& f) {
+                    ASSERT_TRUE(RemoveDirectoryW((f + L"\\item").c_str()));
+                    writeFile(f + L"\\item");
+                }).removed);
+
+    // Listed writable, read-only now: the refused delete is followed by the general calls.
+    EXPECT_TRUE(expectSameAsGeneralCalls(scratch, L"nowReadOnly", file, [](const std::wstring& f) {
+                    ASSERT_TRUE(
+                        SetFileAttributesW((f + L"\\item").c_str(), FILE_ATTRIBUTE_READONLY));
+                }).removed);
+}
+
+TEST(FileSystemRemoveListedEntry, ReportsAFileHeldOpenLikeTheGeneralCalls) {
+    ScratchFolder scratch;
+    std::vector<HANDLE> held;
+    // Held open without FILE_SHARE_DELETE: the delete is refused with a sharing violation.
+    const Outcome busy = expectSameAsGeneralCalls(
+        scratch, L"busy", [](const std::wstring& f) { writeFile(f + L"\\item"); },
+        [&held](const std::wstring& f) {
+            const HANDLE file = CreateFileW((f + L"\\item").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+            held.push_back(file);
+        });
+    for (const HANDLE file : held) CloseHandle(file);
+    EXPECT_FALSE(busy.removed);
+    EXPECT_TRUE(isWindowsError(busy.ec, ERROR_SHARING_VIOLATION)) << busy;
+    EXPECT_TRUE(busy.stays);
 }
 
 }  // namespace
