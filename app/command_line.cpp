@@ -4,7 +4,8 @@
 std::vector<std::wstring> splitCommandLine(const std::wstring& text) {
     std::vector<std::wstring> tokens;
     std::wstring::size_type begin = 0;
-    for (auto space = text.find(L' '); space != std::wstring::npos; space = text.find(L' ', begin)) {
+    for (auto space = text.find(L' '); space != std::wstring::npos;
+         space = text.find(L' ', begin)) {
         tokens.push_back(text.substr(begin, space - begin));
         begin = space + 1;
     }

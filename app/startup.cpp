@@ -32,7 +32,8 @@ bool startWorker(const CommandLine& commandLine) {
 int runUninstaller(const std::wstring& commandLineText) {
     const CommandLine commandLine = readCommandLine(splitCommandLine(commandLineText));
     if (!commandLine.hasGameNo) {
-        if (platform::messageBox(L"No Args", L"Error", platform::kMbOkExclamation) != platform::kIdOk) {
+        if (platform::messageBox(L"No Args", L"Error", platform::kMbOkExclamation) !=
+            platform::kIdOk) {
             return 1;
         }
         platform::exitProcess(0);

@@ -54,7 +54,8 @@ private:
     void _deleteTmpManifest(const std::wstring& recordGameNo);
     void _deleteCombinedataManifest(const std::wstring& gamePath);
     void _deleteGameShortcuts(const std::wstring& gameTitle);
-    static void _regDeleteKey(platform::RegRoot root, const std::wstring& subKey, std::uint32_t view);
+    static void _regDeleteKey(platform::RegRoot root, const std::wstring& subKey,
+                              std::uint32_t view);
 
     std::wstring _gameNo;
     std::wstring _env;

@@ -18,7 +18,8 @@ std::wstring GameUninstallHelper::_manifestZone() const {
 void GameUninstallHelper::_deleteTmpManifest(const std::wstring& recordGameNo) {
     if (recordGameNo.empty()) return;
     const std::wstring localAppData = platform::folderPath(platform::kCsidlLocalAppData);
-    const std::wstring fileName = L"tmpgamemanifest_" + recordGameNo + L"_" + _manifestZone() + L".upf";
+    const std::wstring fileName =
+        L"tmpgamemanifest_" + recordGameNo + L"_" + _manifestZone() + L".upf";
     // An unknown folder would root the path at the current drive, and a record number or
     // zone with separators would lead out of the manifest folder: neither is touched.
     if (localAppData.empty()) {
@@ -39,7 +40,8 @@ void GameUninstallHelper::_deleteTmpManifest(const std::wstring& recordGameNo) {
 }
 
 void GameUninstallHelper::_deleteCombinedataManifest(const std::wstring& gamePath) {
-    const std::filesystem::path manifest = std::filesystem::path(gamePath) / L"combinedata_manifest";
+    const std::filesystem::path manifest =
+        std::filesystem::path(gamePath) / L"combinedata_manifest";
     if (!fs::exists(manifest)) return;
     if (!_shellDeleteItem(manifest)) _removeDirectoriesRecursive(manifest);
     if (fs::exists(manifest)) {

@@ -3,8 +3,8 @@
 #include "log/logger.h"
 
 bool GameUninstallHelper::_findUninstallKey(std::wstring& uninstallKeyPath, std::uint32_t& view) {
-    uninstallKeyPath =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal" + _env + L" App " + _gameNo;
+    uninstallKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal" + _env +
+                       L" App " + _gameNo;
     // The default view first; an entry written by a 32-bit installer lives in the other.
     for (const std::uint32_t candidate : {0u, platform::kKeyWow64_32Key}) {
         platform::RegKey key;

@@ -35,9 +35,10 @@ void GameUninstallHelper::_deleteGameShortcuts(const std::wstring& gameTitle) {
         const wchar_t* deleted;
     };
     const Shortcut shortcuts[] = {
-        {platform::kCsidlDesktopCreate, L"\\", L"Desktop shortcut not found: ", L"Deleted desktop shortcut: "},
-        {platform::kCsidlProgramsCreate, L"\\VEXAL" + _env + L"\\", L"Start menu shortcut not found: ",
-         L"Deleted start menu shortcut: "},
+        {platform::kCsidlDesktopCreate, L"\\", L"Desktop shortcut not found: ",
+         L"Deleted desktop shortcut: "},
+        {platform::kCsidlProgramsCreate, L"\\VEXAL" + _env + L"\\",
+         L"Start menu shortcut not found: ", L"Deleted start menu shortcut: "},
     };
     for (const auto& shortcut : shortcuts) {
         // An unknown folder would root the path at the current drive: that one is skipped.

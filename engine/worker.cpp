@@ -82,7 +82,8 @@ void GameUninstallHelper::_worker() {
         _deleteCombinedataManifest(gamePath);
         _deleteGameShortcuts(gameTitle);
 
-        if (uninstallKeyFound) _regDeleteKey(platform::RegRoot::localMachine, uninstallKeyPath, view);
+        if (uninstallKeyFound)
+            _regDeleteKey(platform::RegRoot::localMachine, uninstallKeyPath, view);
         _regDeleteKey(platform::RegRoot::currentUser, _gameRecordKey(), 0);
 
         _emitEvent(Success, gameTitle);

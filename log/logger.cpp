@@ -149,7 +149,8 @@ std::string functionName(const char* prettyFunction) {
     // clang writes "(anonymous namespace)" where gcc writes "{anonymous}": one spelling,
     // and no parenthesis before the parameter list.
     static const std::string clangAnonymous = "(anonymous namespace)";
-    for (auto at = text.find(clangAnonymous); at != std::string::npos; at = text.find(clangAnonymous, at)) {
+    for (auto at = text.find(clangAnonymous); at != std::string::npos;
+         at = text.find(clangAnonymous, at)) {
         text.replace(at, clangAnonymous.size(), "{anonymous}");
     }
     std::size_t start = 0;

@@ -12,7 +12,15 @@
 
 namespace logging {
 
-enum class Severity { none = 0, fatal = 1, error = 2, warning = 3, info = 4, debug = 5, verbose = 6 };
+enum class Severity {
+    none = 0,
+    fatal = 1,
+    error = 2,
+    warning = 3,
+    info = 4,
+    debug = 5,
+    verbose = 6
+};
 
 // Sets up the one logger with its threshold and file. The file is opened when the first
 // record is written; when that fails, every record is dropped silently.
@@ -61,9 +69,9 @@ private:
 
 // A loop that runs at most once rather than an if/else, so that the macro can follow an
 // unbraced if without a dangling else. Nothing is evaluated when the record is filtered.
-#define GU_LOG(severity)                                                          \
+#define GU_LOG(severity)                                                       \
     for (bool gu_log_enabled = ::logging::isEnabled(severity); gu_log_enabled; \
-         gu_log_enabled = false)                                                  \
+         gu_log_enabled = false)                                               \
     ::logging::Record((severity), __PRETTY_FUNCTION__, __LINE__)
 
 #define LOG_ERROR GU_LOG(::logging::Severity::error)

@@ -6,9 +6,9 @@
 
 namespace platform {
 
-constexpr int kCsidlLocalAppData = 0x001c;     // CSIDL_LOCAL_APPDATA
-constexpr int kCsidlDesktopCreate = 0x8000;    // CSIDL_DESKTOP | CSIDL_FLAG_CREATE
-constexpr int kCsidlProgramsCreate = 0x8002;   // CSIDL_PROGRAMS | CSIDL_FLAG_CREATE
+constexpr int kCsidlLocalAppData = 0x001c;    // CSIDL_LOCAL_APPDATA
+constexpr int kCsidlDesktopCreate = 0x8000;   // CSIDL_DESKTOP | CSIDL_FLAG_CREATE
+constexpr int kCsidlProgramsCreate = 0x8002;  // CSIDL_PROGRAMS | CSIDL_FLAG_CREATE
 
 // The folder SHGetFolderPathW names for csidl, up to its first NUL; empty when the query fails.
 std::wstring folderPath(int csidl);

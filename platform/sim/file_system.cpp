@@ -90,7 +90,8 @@ void makeWritable(const Path& p) {
     if (auto injected = sim::fault(sim::FsOp::makeWritable, p.wstring())) {
         throw stdfs::filesystem_error("permissions", p, *injected);
     }
-    if (platform::fs::itemKind(p) == ItemKind::link) return;  // a link has no permissions of its own here
+    if (platform::fs::itemKind(p) == ItemKind::link)
+        return;  // a link has no permissions of its own here
     stdfs::permissions(p, stdfs::perms::owner_write, stdfs::perm_options::add);
 }
 

@@ -10,13 +10,15 @@ namespace {
 
 // The file's bytes, read while another process may hold it open for writing.
 std::string readShared(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
     std::string content;
     char chunk[4096];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        content.append(chunk, got);
     CloseHandle(file);
     return content;
 }

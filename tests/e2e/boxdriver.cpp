@@ -29,8 +29,8 @@ namespace {
 
 struct Options {
     DWORD waitMs = 10000;
-    DWORD pid = 0;          // 0: a box of any process
-    int pressId = 0;        // 0: do not press
+    DWORD pid = 0;    // 0: a box of any process
+    int pressId = 0;  // 0: do not press
     bool expectNone = false;
     DWORD noneForMs = 0;
 };
@@ -40,9 +40,10 @@ struct ButtonName {
     const char* name;
 };
 // The buttons the program's boxes can have, in the order they are reported.
-constexpr ButtonName kButtons[] = {{IDYES, "yes"}, {IDNO, "no"}, {IDOK, "ok"}, {IDCANCEL, "cancel"}};
+constexpr ButtonName kButtons[] = {
+    {IDYES, "yes"}, {IDNO, "no"}, {IDOK, "ok"}, {IDCANCEL, "cancel"}};
 
-constexpr int kTextId = 0xFFFF;  // the Static child holding the message text
+constexpr int kTextId = 0xFFFF;            // the Static child holding the message text
 constexpr int kIconIds[] = {0x14, 0x440};  // the icon's Static child: Windows, Wine
 
 // ---- output ---------------------------------------------------------------------------
@@ -63,11 +64,21 @@ std::string jsonString(const std::wstring& w) {
     std::wstring esc;
     for (wchar_t c : w) {
         switch (c) {
-            case L'"': esc += L"\\\""; break;
-            case L'\\': esc += L"\\\\"; break;
-            case L'\n': esc += L"\\n"; break;
-            case L'\r': esc += L"\\r"; break;
-            case L'\t': esc += L"\\t"; break;
+            case L'"':
+                esc += L"\\\"";
+                break;
+            case L'\\':
+                esc += L"\\\\";
+                break;
+            case L'\n':
+                esc += L"\\n";
+                break;
+            case L'\r':
+                esc += L"\\r";
+                break;
+            case L'\t':
+                esc += L"\\t";
+                break;
             default:
                 if (c < 0x20) {
                     wchar_t buf[8];
@@ -332,8 +343,9 @@ bool parse(int argc, wchar_t** argv, Options& o) {
 int wmain(int argc, wchar_t** argv) {
     Options o;
     if (!parse(argc, argv, o)) {
-        fail("usage: boxdriver [--wait-ms N] [--pid P] [--press yes|no|ok|cancel] | "
-             "[--pid P] --none-for-ms N");
+        fail(
+            "usage: boxdriver [--wait-ms N] [--pid P] [--press yes|no|ok|cancel] | "
+            "[--pid P] --none-for-ms N");
         return 64;
     }
 

@@ -12,8 +12,8 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
+    if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
         return 65;
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD status = 65;

@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(line.hasGameNo == !tokens.empty());
     FUZZ_CHECK(line.gameNo == (tokens.empty() ? L"" : tokens[0]));
     // Elevated: a later token is exactly "--elevated".
-    FUZZ_CHECK(line.elevated ==
-               (tokens.size() > 1 && std::find(tokens.begin() + 1, tokens.end(), L"--elevated") != tokens.end()));
+    FUZZ_CHECK(line.elevated == (tokens.size() > 1 && std::find(tokens.begin() + 1, tokens.end(),
+                                                                L"--elevated") != tokens.end()));
     // Environment: the last later token that is neither empty nor "--elevated".
     std::wstring env;
     for (std::size_t i = tokens.size(); i-- > 1;) {

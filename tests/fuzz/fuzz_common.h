@@ -8,12 +8,12 @@
 #include <string>
 
 // Stops the run (libFuzzer saves the input as a crash) when a rule does not hold.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                                   \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
             std::fprintf(stderr, "rule broken at %s:%d: %s\n", __FILE__, __LINE__, #condition); \
-            __builtin_trap();                                                              \
-        }                                                                                  \
+            __builtin_trap();                                                                   \
+        }                                                                                       \
     } while (0)
 
 // The bytes as little-endian 16-bit units, one wchar_t each; an odd last byte is dropped.

@@ -18,14 +18,18 @@ bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 std::vector<std::wstring> parts(const std::wstring& path) {
     std::vector<std::wstring> out(1);
     for (wchar_t c : path) {
-        if (!isSeparator(c)) out.back().push_back(c);
-        else if (!out.back().empty()) out.emplace_back();
+        if (!isSeparator(c))
+            out.back().push_back(c);
+        else if (!out.back().empty())
+            out.emplace_back();
     }
     if (out.back().empty()) out.pop_back();
     return out;
 }
 
-bool onlyDotsAndSpaces(const std::wstring& text) { return text.find_first_not_of(L". ") == std::wstring::npos; }
+bool onlyDotsAndSpaces(const std::wstring& text) {
+    return text.find_first_not_of(L". ") == std::wstring::npos;
+}
 
 // What a path names on the simulated platform, which works on the host's file system:
 // its components between "/" (any run of them counts as one), each in comparablePath's
@@ -78,8 +82,10 @@ void checkPathRules(const std::wstring& text) {
     // ending in a dot or space.
     const std::wstring form = comparablePath(text);
     FUZZ_CHECK(form.find(L'/') == std::wstring::npos);
-    FUZZ_CHECK(std::none_of(form.begin(), form.end(), [](wchar_t c) { return c >= L'a' && c <= L'z'; }));
-    const std::size_t lead = std::min<std::size_t>(std::min(text.find_first_not_of(L"\\/"), text.size()), 1);
+    FUZZ_CHECK(
+        std::none_of(form.begin(), form.end(), [](wchar_t c) { return c >= L'a' && c <= L'z'; }));
+    const std::size_t lead =
+        std::min<std::size_t>(std::min(text.find_first_not_of(L"\\/"), text.size()), 1);
     FUZZ_CHECK(form.compare(0, lead, std::wstring(lead, L'\\')) == 0);
     for (const auto& part : parts(form)) FUZZ_CHECK(part.back() != L'.' && part.back() != L' ');
     // Where no component vanishes (dots and spaces alone), the form is a normal form: the
@@ -87,7 +93,8 @@ void checkPathRules(const std::wstring& text) {
     // second pass changes nothing.
     const auto textParts = parts(text);
     if (std::none_of(textParts.begin(), textParts.end(), onlyDotsAndSpaces)) {
-        FUZZ_CHECK(form.find_first_not_of(L'\\') == (textParts.empty() ? std::wstring::npos : lead));
+        FUZZ_CHECK(form.find_first_not_of(L'\\') ==
+                   (textParts.empty() ? std::wstring::npos : lead));
         FUZZ_CHECK(textParts.empty() || !isSeparator(form.back()));
         FUZZ_CHECK(comparablePath(form) == form);
     }

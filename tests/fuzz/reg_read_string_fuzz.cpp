@@ -30,12 +30,15 @@ struct Version {
     std::string bytes;
 };
 
-bool isText(std::uint32_t type) { return type == platform::kRegSz || type == platform::kRegExpandSz; }
+bool isText(std::uint32_t type) {
+    return type == platform::kRegSz || type == platform::kRegExpandSz;
+}
 
 // What a reader should make of a stored value: its whole UTF-16LE units (an odd last
 // byte left out), trailing NULs removed.
 std::wstring expectedText(const std::string& bytes) {
-    std::wstring text = utf16Text(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::wstring text =
+        utf16Text(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
 }
@@ -49,14 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned changeAfter = data[1] & 7;
     const bool keepsChanging = data[1] & 8;
     const std::string rest(reinterpret_cast<const char*>(data) + 3, size - 3);
-    const std::size_t firstBytes = changeAfter ? std::min<std::size_t>(data[2], rest.size()) : rest.size();
+    const std::size_t firstBytes =
+        changeAfter ? std::min<std::size_t>(data[2], rest.size()) : rest.size();
     const Version versions[2] = {{data[0] & 7u, rest.substr(0, firstBytes)},
                                  {(data[1] >> 4) & 7u, rest.substr(firstBytes)}};
 
     sim::reset();
     if (!keyMissing) sim::createKey(platform::RegRoot::currentUser, 0, kKey);
     if (!keyMissing && !valueMissing) {
-        sim::setValue(platform::RegRoot::currentUser, 0, kKey, L"GamePath", versions[0].type, versions[0].bytes);
+        sim::setValue(platform::RegRoot::currentUser, 0, kKey, L"GamePath", versions[0].type,
+                      versions[0].bytes);
     }
     // Changes the value after query number changeAfter (and, when asked, after each later one).
     unsigned queries = 0;
@@ -66,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++queries;
             if (queries == changeAfter || (keepsChanging && queries > changeAfter)) {
                 current = 1 - current;
-                sim::setValue(platform::RegRoot::currentUser, 0, kKey, L"GamePath", versions[current].type,
-                              versions[current].bytes);
+                sim::setValue(platform::RegRoot::currentUser, 0, kKey, L"GamePath",
+                              versions[current].type, versions[current].bytes);
             }
         });
     }

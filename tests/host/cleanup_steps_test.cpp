@@ -32,20 +32,22 @@ TEST_F(CleanupSteps, InstallLeftovers) {
     steps.deleteInstallTempFiles(folder.wstring());
     EXPECT_TRUE(stdfs::exists(folder / ".vexal_temp" / "busy"));
     const std::string temp = (folder / ".vexal_temp").string();
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{
-                                 "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed .vexal_temp: " + temp,
-                                 "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed install_progress.json",
-                                 "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove file failed: " +
-                                     temp + "/busy",
-                                 "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove dir failed: " + temp,
-                                 "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed .vexal_temp: " + temp,
-                             }));
+    EXPECT_EQ(
+        logMessages(),
+        (std::vector<std::string>{
+            "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed .vexal_temp: " + temp,
+            "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed install_progress.json",
+            "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove file failed: " + temp +
+                "/busy",
+            "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove dir failed: " + temp,
+            "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed .vexal_temp: " + temp,
+        }));
 }
 
 TEST_F(CleanupSteps, ManifestZoneAndTmpManifest) {
     const std::pair<const wchar_t*, const wchar_t*> zones[] = {
-        {L"", L"live"}, {L"_", L"live"},       {L"RIVA6", L"DMQS"},  {L"_RIVA6", L"DMQS"},
-        {L"_riva6", L"riva6"}, {L"__qa", L"_qa"}, {L"qa", L"qa"}, {L"_RIVA66", L"RIVA66"}};
+        {L"", L"live"},        {L"_", L"live"},   {L"RIVA6", L"DMQS"}, {L"_RIVA6", L"DMQS"},
+        {L"_riva6", L"riva6"}, {L"__qa", L"_qa"}, {L"qa", L"qa"},      {L"_RIVA66", L"RIVA66"}};
     for (const auto& [env, zone] : zones) {
         GameUninstallHelper engine(L"1", env, false);
         EXPECT_EQ(EngineTestAccess(engine).manifestZone(), zone) << utf8(env);
@@ -59,8 +61,8 @@ TEST_F(CleanupSteps, ManifestZoneAndTmpManifest) {
     writeFile(folder / "tmpgamemanifest_502_qa.upf");
     stdfs::permissions(folder / "tmpgamemanifest_501_qa.upf", stdfs::perms::owner_read);
     steps.deleteTmpManifest(L"501");
-    steps.deleteTmpManifest(L"");      // nothing looked at
-    steps.deleteTmpManifest(L"404");   // absent: no line
+    steps.deleteTmpManifest(L"");               // nothing looked at
+    steps.deleteTmpManifest(L"404");            // absent: no line
     steps.deleteTmpManifest(L"..\\..\\..\\x");  // would leave the folder: refused
     EXPECT_FALSE(stdfs::exists(folder / "tmpgamemanifest_501_qa.upf"));
     EXPECT_TRUE(stdfs::exists(folder / "tmpgamemanifest_502_qa.upf"));
@@ -68,7 +70,9 @@ TEST_F(CleanupSteps, ManifestZoneAndTmpManifest) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "INFO GameUninstallHelper::_deleteTmpManifest: Deleted tmp manifest: " +
                             (folder / "tmpgamemanifest_501_qa.upf").string());
-    EXPECT_EQ(lines[1].rfind("ERROR GameUninstallHelper::_deleteTmpManifest: Tmp manifest name refused", 0), 0u);
+    EXPECT_EQ(lines[1].rfind(
+                  "ERROR GameUninstallHelper::_deleteTmpManifest: Tmp manifest name refused", 0),
+              0u);
 
     // Without the local application data folder nothing is touched.
     sim::setFolder(platform::kCsidlLocalAppData, L"");
@@ -85,9 +89,10 @@ TEST_F(CleanupSteps, CombinedataManifestFileOrFolder) {
     steps.deleteCombinedataManifest(folder.wstring());
     steps.deleteCombinedataManifest(folder.wstring());  // gone: no second line
     EXPECT_FALSE(stdfs::exists(folder / "combinedata_manifest"));
-    EXPECT_EQ(logMessages(), std::vector<std::string>{"INFO GameUninstallHelper::_deleteCombinedataManifest: "
-                                                      "Deleted combinedata_manifest: " +
-                                                      (folder / "combinedata_manifest").string()});
+    EXPECT_EQ(logMessages(),
+              std::vector<std::string>{"INFO GameUninstallHelper::_deleteCombinedataManifest: "
+                                       "Deleted combinedata_manifest: " +
+                                       (folder / "combinedata_manifest").string()});
 }
 
 TEST_F(CleanupSteps, Shortcuts) {
@@ -114,7 +119,9 @@ TEST_F(CleanupSteps, Shortcuts) {
     GameUninstallHelper hostile(L"77", L"/../../victim", false);
     EngineTestAccess(hostile).deleteGameShortcuts(L"");
     EXPECT_TRUE(stdfs::exists(root / "victim.url"));
-    EXPECT_EQ(logMessages().back().rfind("ERROR GameUninstallHelper::_deleteGameShortcuts: Shortcut name refused", 0), 0u);
+    EXPECT_EQ(logMessages().back().rfind(
+                  "ERROR GameUninstallHelper::_deleteGameShortcuts: Shortcut name refused", 0),
+              0u);
 }
 
 TEST_F(CleanupSteps, RunningGameByFolderPrefix) {
@@ -136,7 +143,8 @@ TEST_F(CleanupSteps, RunningGameByFolderPrefix) {
     EXPECT_TRUE(running({{deep}}, L"/Games/Foo"));
 
     // The walk stops at the first match.
-    EXPECT_TRUE(running({{L"/Other/a.exe"}, {L"/Games/Foo/1.exe"}, {L"/Games/Foo/2.exe"}}, L"/Games/Foo"));
+    EXPECT_TRUE(
+        running({{L"/Other/a.exe"}, {L"/Games/Foo/1.exe"}, {L"/Games/Foo/2.exe"}}, L"/Games/Foo"));
     EXPECT_EQ(sim::processesOpened(), 2);
     sim::setProcessListAvailable(false);
     EXPECT_FALSE(steps.isGameRunning(L"/Games/Foo"));

@@ -60,15 +60,18 @@ TEST_F(FolderRemoval, UnlistableSubfolderLogsEachAncestorThenFails) {
     EXPECT_FALSE(EngineTestAccess(engine).deleteGameFolder(folder.wstring()));
     EXPECT_FALSE(stdfs::exists(folder / "other.txt"));
     const std::string code = std::to_string(EAGAIN);
-    EXPECT_EQ(logMessages(),
-              (std::vector<std::string>{
-                  "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Cannot iterate directory: " +
-                      (folder / "keep" / "locked").string() + " (" + code + ")",
-                  "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove dir failed: " +
-                      (folder / "keep").string(),
-                  "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove dir failed: " + folder.string(),
-                  "ERROR GameUninstallHelper::_deleteGameFolder: Failed to delete game folder: " + folder.string(),
-              }));
+    EXPECT_EQ(
+        logMessages(),
+        (std::vector<std::string>{
+            "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Cannot iterate directory: " +
+                (folder / "keep" / "locked").string() + " (" + code + ")",
+            "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove dir failed: " +
+                (folder / "keep").string(),
+            "ERROR GameUninstallHelper::_removeDirectoriesRecursive: Remove dir failed: " +
+                folder.string(),
+            "ERROR GameUninstallHelper::_deleteGameFolder: Failed to delete game folder: " +
+                folder.string(),
+        }));
 }
 
 TEST_F(FolderRemoval, AccessDeniedRelaunchesOnceAndJudgesByTheFolder) {
@@ -76,7 +79,8 @@ TEST_F(FolderRemoval, AccessDeniedRelaunchesOnceAndJudgesByTheFolder) {
     const stdfs::path folder = games / "G";
     const stdfs::path locked = folder / "locked.bin";
     writeFile(locked);
-    sim::injectFault(sim::FsOp::remove, locked.wstring(), std::make_error_code(std::errc::permission_denied));
+    sim::injectFault(sim::FsOp::remove, locked.wstring(),
+                     std::make_error_code(std::errc::permission_denied));
     // The elevated copy removes the folder while this process waits.
     sim::setRunAs(true, 0, [&] { stdfs::remove_all(folder); });
     sim::setModuleFileName(L"C:\\Tools\\GameUninstaller.exe");
@@ -87,7 +91,8 @@ TEST_F(FolderRemoval, AccessDeniedRelaunchesOnceAndJudgesByTheFolder) {
     EXPECT_EQ(sim::launches()[0].file, L"C:\\Tools\\GameUninstaller.exe");
     EXPECT_EQ(sim::launches()[0].parameters, L"77 _qa --elevated");
     EXPECT_EQ(logMessages().back(),
-              "INFO GameUninstallHelper::_deleteGameFolder: Access denied, relaunching elevated: " + folder.string());
+              "INFO GameUninstallHelper::_deleteGameFolder: Access denied, relaunching elevated: " +
+                  folder.string());
 
     // Refused elevation: one error line with the system's number, no wait, the run fails.
     writeFile(locked);
@@ -95,7 +100,8 @@ TEST_F(FolderRemoval, AccessDeniedRelaunchesOnceAndJudgesByTheFolder) {
     GameUninstallHelper plain(L"77", L"", false);
     EXPECT_FALSE(EngineTestAccess(plain).deleteGameFolder(folder.wstring()));
     EXPECT_EQ(sim::launches().back().parameters, L"77 --elevated");
-    EXPECT_EQ(logMessages().back(), "ERROR GameUninstallHelper::_relaunchElevated: ShellExecuteEx runas failed: 1223");
+    EXPECT_EQ(logMessages().back(),
+              "ERROR GameUninstallHelper::_relaunchElevated: ShellExecuteEx runas failed: 1223");
 
     // The elevated copy never relaunches: it fails with the error line.
     GameUninstallHelper elevated(L"77", L"_qa", true);
@@ -103,7 +109,8 @@ TEST_F(FolderRemoval, AccessDeniedRelaunchesOnceAndJudgesByTheFolder) {
     EXPECT_FALSE(EngineTestAccess(elevated).deleteGameFolder(folder.wstring()));
     EXPECT_EQ(sim::launches().size(), before);
     EXPECT_EQ(logMessages().back(),
-              "ERROR GameUninstallHelper::_deleteGameFolder: Failed to delete game folder: " + folder.string());
+              "ERROR GameUninstallHelper::_deleteGameFolder: Failed to delete game folder: " +
+                  folder.string());
 }
 
 TEST_F(FolderRemoval, LinksAreRemovedNeverFollowed) {
@@ -121,12 +128,14 @@ TEST_F(FolderRemoval, LinksAreRemovedNeverFollowed) {
     GameUninstallHelper engine(L"77", L"", false);
     EngineTestAccess steps(engine);
     EXPECT_TRUE(steps.deleteGameFolder(folder.wstring()));
-    EXPECT_TRUE(steps.deleteGameFolder((games / "LinkedGame").wstring()));  // the game folder is a link
+    EXPECT_TRUE(
+        steps.deleteGameFolder((games / "LinkedGame").wstring()));  // the game folder is a link
     EXPECT_FALSE(stdfs::exists(folder));
     EXPECT_FALSE(stdfs::is_symlink(games / "LinkedGame"));
     EXPECT_EQ(read(outside / "canary.txt"), "canary");
     EXPECT_EQ(read(root / "canary-file.txt"), "canary");
-    EXPECT_EQ(stdfs::status(root / "canary-file.txt").permissions() & stdfs::perms::owner_write, stdfs::perms::none);
+    EXPECT_EQ(stdfs::status(root / "canary-file.txt").permissions() & stdfs::perms::owner_write,
+              stdfs::perms::none);
 
     // The shared whole-tree removal keeps the same rule.
     writeFile(folder / "x");

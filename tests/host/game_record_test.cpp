@@ -10,8 +10,10 @@ TEST_F(GameRecord, ReadsTextValuesAsStored) {
     const std::wstring key = L"Software\\T";
     sim::setString(RegRoot::currentUser, 0, key, L"Plain", L"abc");
     sim::setString(RegRoot::currentUser, 0, key, L"Expand", L"%TEMP%\\x", platform::kRegExpandSz);
-    sim::setValue(RegRoot::currentUser, 0, key, L"Nuls", 1, sim::utf16Bytes(L"ab") + std::string(6, '\0'));
-    sim::setValue(RegRoot::currentUser, 0, key, L"Inner", 1, sim::utf16Bytes(std::wstring(L"a\0b", 3)));
+    sim::setValue(RegRoot::currentUser, 0, key, L"Nuls", 1,
+                  sim::utf16Bytes(L"ab") + std::string(6, '\0'));
+    sim::setValue(RegRoot::currentUser, 0, key, L"Inner", 1,
+                  sim::utf16Bytes(std::wstring(L"a\0b", 3)));
     sim::setValue(RegRoot::currentUser, 0, key, L"Odd", 1, sim::utf16Bytes(L"ab") + "c");
     sim::setValue(RegRoot::currentUser, 0, key, L"Dword", 4, std::string(4, '\1'));
     sim::setValue(RegRoot::currentUser, 0, key, L"Empty", 1, "");
@@ -37,19 +39,22 @@ TEST_F(GameRecord, ValueChangingSizeBetweenQueriesIsReadAgainOrMissing) {
     sim::setString(RegRoot::currentUser, 0, key, L"V", L"short");
     int queries = 0;
     sim::onValueQuery([&] {
-        if (++queries == 1) sim::setString(RegRoot::currentUser, 0, key, L"V", L"a much longer text");
+        if (++queries == 1)
+            sim::setString(RegRoot::currentUser, 0, key, L"V", L"a much longer text");
     });
     EXPECT_EQ(EngineTestAccess::regReadString(key, L"V"), L"a much longer text");
 
     // A value that stops being text between the queries is not read as text.
     sim::setValue(RegRoot::currentUser, 0, key, L"T", platform::kRegExpandSz, std::string(4, '\0'));
-    sim::onValueQuery([&] { sim::setValue(RegRoot::currentUser, 0, key, L"T", 7, std::string("%\0%\0", 4)); });
+    sim::onValueQuery(
+        [&] { sim::setValue(RegRoot::currentUser, 0, key, L"T", 7, std::string("%\0%\0", 4)); });
     EXPECT_EQ(EngineTestAccess::regReadString(key, L"T"), L"");
 
     // A value that changes at every query is never returned half-read.
     sim::onValueQuery([&] {
         ++queries;
-        sim::setString(RegRoot::currentUser, 0, key, L"V", std::wstring(static_cast<std::size_t>(queries), L'y'));
+        sim::setString(RegRoot::currentUser, 0, key, L"V",
+                       std::wstring(static_cast<std::size_t>(queries), L'y'));
     });
     EXPECT_EQ(EngineTestAccess::regReadString(key, L"V"), L"");
 }
@@ -65,7 +70,8 @@ TEST_F(GameRecord, MissingPiecesGiveTheirCodeAndLine) {
     EXPECT_EQ(code, 3);
 
     setGameRecord(L"_qa", L"77", L"", L"C:\\never", L"");
-    sim::setValue(RegRoot::currentUser, 0, recordKey(L"_qa", L"77"), L"GameTitle", 4, std::string(4, 'x'));
+    sim::setValue(RegRoot::currentUser, 0, recordKey(L"_qa", L"77"), L"GameTitle", 4,
+                  std::string(4, 'x'));
     code = -1;
     EXPECT_FALSE(steps.readGameInfo(path, title, no, code));
     EXPECT_EQ(code, 4);
@@ -77,13 +83,14 @@ TEST_F(GameRecord, MissingPiecesGiveTheirCodeAndLine) {
     EXPECT_FALSE(steps.readGameInfo(path, title, no, code));
     EXPECT_EQ(code, 3);
 
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{
-                                 "ERROR GameUninstallHelper::_readGameInfo: Apps registry not found: "
-                                 "Software\\ORBA_qa\\Apps\\77",
-                                 "ERROR GameUninstallHelper::_readGameInfo: GameTitle not found in registry: "
-                                 "Software\\ORBA_qa\\Apps\\77",
-                                 "ERROR GameUninstallHelper::_readGameInfo: GamePath not found in registry: "
-                                 "Software\\ORBA_qa\\Apps\\77"}));
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{
+                  "ERROR GameUninstallHelper::_readGameInfo: Apps registry not found: "
+                  "Software\\ORBA_qa\\Apps\\77",
+                  "ERROR GameUninstallHelper::_readGameInfo: GameTitle not found in registry: "
+                  "Software\\ORBA_qa\\Apps\\77",
+                  "ERROR GameUninstallHelper::_readGameInfo: GamePath not found in registry: "
+                  "Software\\ORBA_qa\\Apps\\77"}));
 }
 
 TEST_F(GameRecord, CompleteRecordIsReadWithoutALine) {

@@ -20,7 +20,8 @@ void SimTest::SetUp() {
     desktop = root / "Desktop";
     programs = root / "Programs";
     games = root / "Games";
-    for (const auto& folder : {localAppData, desktop, programs, games}) stdfs::create_directories(folder);
+    for (const auto& folder : {localAppData, desktop, programs, games})
+        stdfs::create_directories(folder);
     platform::sim::setFolder(platform::kCsidlLocalAppData, localAppData.wstring());
     platform::sim::setFolder(platform::kCsidlDesktopCreate, desktop.wstring());
     platform::sim::setFolder(platform::kCsidlProgramsCreate, programs.wstring());
@@ -53,7 +54,8 @@ std::vector<std::string> SimTest::logLines() {
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);
     std::string::size_type begin = 0;
-    for (auto end = content.find("\r\n"); end != std::string::npos; end = content.find("\r\n", begin)) {
+    for (auto end = content.find("\r\n"); end != std::string::npos;
+         end = content.find("\r\n", begin)) {
         lines.push_back(content.substr(begin, end - begin));
         begin = end + 2;
     }
@@ -69,7 +71,8 @@ std::vector<std::string> SimTest::logMessages() {
         const auto at = line.find('@', open);
         const auto close = line.find("] ", at);
         std::string trimmed = severity.substr(0, severity.find(' '));
-        messages.push_back(trimmed + " " + line.substr(open, at - open) + ": " + line.substr(close + 2));
+        messages.push_back(trimmed + " " + line.substr(open, at - open) + ": " +
+                           line.substr(close + 2));
     }
     return messages;
 }
@@ -79,17 +82,20 @@ void SimTest::writeFile(const stdfs::path& file, const std::string& content) {
     std::ofstream(file, std::ios::binary) << content;
 }
 
-void SimTest::setGameRecord(const std::wstring& env, const std::wstring& gameNo, const std::wstring& title,
-                            const std::wstring& path, const std::wstring& recordNo) {
+void SimTest::setGameRecord(const std::wstring& env, const std::wstring& gameNo,
+                            const std::wstring& title, const std::wstring& path,
+                            const std::wstring& recordNo) {
     using platform::RegRoot;
     const std::wstring key = L"Software\\ORBA" + env + L"\\Apps\\" + gameNo;
     platform::sim::createKey(RegRoot::currentUser, 0, key);
     if (!title.empty()) platform::sim::setString(RegRoot::currentUser, 0, key, L"GameTitle", title);
     if (!path.empty()) platform::sim::setString(RegRoot::currentUser, 0, key, L"GamePath", path);
-    if (!recordNo.empty()) platform::sim::setString(RegRoot::currentUser, 0, key, L"GameNo", recordNo);
+    if (!recordNo.empty())
+        platform::sim::setString(RegRoot::currentUser, 0, key, L"GameNo", recordNo);
 }
 
-SimTest::Run SimTest::runEngine(const std::wstring& gameNo, const std::wstring& env, bool elevated) {
+SimTest::Run SimTest::runEngine(const std::wstring& gameNo, const std::wstring& env,
+                                bool elevated) {
     Run run;
     GameUninstallHelper engine(gameNo, env, elevated);
     engine.onEvent = [&run](const UninstallEvent& event) {

@@ -18,7 +18,8 @@ namespace stdfs = std::filesystem;
 class EngineTestAccess {
 public:
     explicit EngineTestAccess(GameUninstallHelper& engine) : _engine(engine) {}
-    bool readGameInfo(std::wstring& path, std::wstring& title, std::wstring& no, std::int32_t& code) {
+    bool readGameInfo(std::wstring& path, std::wstring& title, std::wstring& no,
+                      std::int32_t& code) {
         return _engine._readGameInfo(path, title, no, code);
     }
     bool isGameRunning(const std::wstring& path) { return _engine._isGameRunning(path); }
@@ -28,7 +29,9 @@ public:
     void deleteInstallTempFiles(const std::wstring& path) { _engine._deleteInstallTempFiles(path); }
     bool deleteGameFolder(const std::wstring& path) { return _engine._deleteGameFolder(path); }
     void deleteTmpManifest(const std::wstring& no) { _engine._deleteTmpManifest(no); }
-    void deleteCombinedataManifest(const std::wstring& path) { _engine._deleteCombinedataManifest(path); }
+    void deleteCombinedataManifest(const std::wstring& path) {
+        _engine._deleteCombinedataManifest(path);
+    }
     void deleteGameShortcuts(const std::wstring& title) { _engine._deleteGameShortcuts(title); }
     std::wstring manifestZone() const { return _engine._manifestZone(); }
     static std::wstring regReadString(const std::wstring& key, const std::wstring& name) {
@@ -37,7 +40,9 @@ public:
     static void removeDirectoriesRecursive(const stdfs::path& dir) {
         GameUninstallHelper::_removeDirectoriesRecursive(dir);
     }
-    static bool shellDeleteItem(const stdfs::path& item) { return GameUninstallHelper::_shellDeleteItem(item); }
+    static bool shellDeleteItem(const stdfs::path& item) {
+        return GameUninstallHelper::_shellDeleteItem(item);
+    }
 
 private:
     GameUninstallHelper& _engine;
@@ -67,15 +72,17 @@ protected:
     // Writes a file with the content, making its folders.
     static void writeFile(const stdfs::path& file, const std::string& content = "x");
     // Installs a game record below HKCU for gameNo and env.
-    static void setGameRecord(const std::wstring& env, const std::wstring& gameNo, const std::wstring& title,
-                              const std::wstring& path, const std::wstring& recordNo);
+    static void setGameRecord(const std::wstring& env, const std::wstring& gameNo,
+                              const std::wstring& title, const std::wstring& path,
+                              const std::wstring& recordNo);
     // Runs a whole engine to its end and returns the codes it emitted.
     struct Run {
         std::vector<std::int32_t> codes;
         std::vector<std::wstring> messages;
         std::vector<std::wstring> gameNos;
     };
-    static Run runEngine(const std::wstring& gameNo, const std::wstring& env, bool elevated = false);
+    static Run runEngine(const std::wstring& gameNo, const std::wstring& env,
+                         bool elevated = false);
 
     stdfs::path logFile;  // the file logLines reads: the one logFileFor last named
 

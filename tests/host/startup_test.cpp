@@ -11,9 +11,11 @@ using platform::RegRoot;
 namespace sim = platform::sim;
 
 namespace {
-const std::wstring kQuestion = L"해당 게임을 삭제하시겠습니까?\n삭제 시 개인 파일(스크린 샷 등) 모두 제거됩니다.";
+const std::wstring kQuestion =
+    L"해당 게임을 삭제하시겠습니까?\n삭제 시 개인 파일(스크린 샷 등) 모두 제거됩니다.";
 const std::wstring kFailure = L"게임 삭제에 실패하였습니다.";
-const std::wstring kLauncherKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VexalLauncher";
+const std::wstring kLauncherKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VexalLauncher";
 }  // namespace
 
 class Startup : public SimTest {
@@ -25,7 +27,8 @@ protected:
         g_helper.reset();
         return status;
     }
-    void installLauncher(const std::wstring& env, const std::wstring& location, std::uint32_t type = 1) {
+    void installLauncher(const std::wstring& env, const std::wstring& location,
+                         std::uint32_t type = 1) {
         sim::setValue(RegRoot::localMachine, 0, kLauncherKey + env, L"InstallLocation", type,
                       sim::utf16Bytes(location) + std::string(2, '\0'));
     }
@@ -64,7 +67,8 @@ TEST_F(Startup, HandsOffToTheLauncherOfTheSameEnvironment) {
     const std::wstring longNo(400, L'9');
     EXPECT_EQ(launcherUrl(longNo, L""), L"orba://deletegame/" + longNo);  // never shortened
     EXPECT_EQ(launcherUrl(L"7%2F?#", L"_qa"), L"orba_qa://deletegame/7%2F?#");
-    for (const std::wstring& bad : {std::wstring(L"7\t7"), std::wstring(L"7\"7"), std::wstring(L"7\x01"), std::wstring(L"7\x7f")}) {
+    for (const std::wstring& bad : {std::wstring(L"7\t7"), std::wstring(L"7\"7"),
+                                    std::wstring(L"7\x01"), std::wstring(L"7\x7f")}) {
         EXPECT_EQ(launcherUrl(bad, L""), L"");
         EXPECT_EQ(launcherUrl(L"77", bad), L"");
     }
@@ -78,13 +82,24 @@ TEST_F(Startup, UnusableLauncherFallsBackToLocalRemoval) {
     };
     const Case cases[] = {
         {"entry for another environment", [this] { installLauncher(L"_qa", L"C:\\V"); }, L"77"},
-        {"entry without token, game with one", [this] { installLauncher(L"", L"C:\\V"); }, L"77 _qa"},
+        {"entry without token, game with one", [this] { installLauncher(L"", L"C:\\V"); },
+         L"77 _qa"},
         {"entry only in the 32-bit view",
-         [] { sim::setString(RegRoot::localMachine, 0x200, kLauncherKey, L"InstallLocation", L"C:\\V"); }, L"77"},
+         [] {
+             sim::setString(RegRoot::localMachine, 0x200, kLauncherKey, L"InstallLocation",
+                            L"C:\\V");
+         },
+         L"77"},
         {"multi-string location", [this] { installLauncher(L"", L"C:\\V", 7); }, L"77"},
         {"empty location", [this] { installLauncher(L"", L""); }, L"77"},
-        {"location longer than its buffer", [this] { installLauncher(L"", std::wstring(300, L'v')); }, L"77"},
-        {"launcher cannot start", [this] { installLauncher(L"", L"C:\\V"); sim::setShellOpenSucceeds(false); }, L"77"},
+        {"location longer than its buffer",
+         [this] { installLauncher(L"", std::wstring(300, L'v')); }, L"77"},
+        {"launcher cannot start",
+         [this] {
+             installLauncher(L"", L"C:\\V");
+             sim::setShellOpenSucceeds(false);
+         },
+         L"77"},
         {"tab inside the game number", [this] { installLauncher(L"", L"C:\\V"); }, L"7\t7"},
     };
     for (const auto& c : cases) {
@@ -127,10 +142,11 @@ TEST_F(Startup, YesWithoutRecordShowsCodeThreeAndLogsIt) {
     EXPECT_EQ(boxes[1].text, kFailure + L"\n(Error Code=3)");
     EXPECT_EQ(boxes[1].caption, L"Error");
     EXPECT_EQ(boxes[1].style, 0x30u);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{
-                                 "ERROR GameUninstallHelper::_readGameInfo: Apps registry not found: "
-                                 "Software\\ORBA_qa\\Apps\\77",
-                                 "ERROR onUninstallEvent: Fail to uninstall due to error(3)"}));
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{
+                  "ERROR GameUninstallHelper::_readGameInfo: Apps registry not found: "
+                  "Software\\ORBA_qa\\Apps\\77",
+                  "ERROR onUninstallEvent: Fail to uninstall due to error(3)"}));
 }
 
 TEST_F(Startup, ElevatedCopyNeitherGuardsNorAsks) {

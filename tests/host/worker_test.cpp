@@ -20,8 +20,9 @@ protected:
         writeFile(folder / "install_progress.json");
         writeFile(folder / "combinedata_manifest");
         setGameRecord(env, L"77", L"Space Race", folder.wstring(), L"77");
-        sim::createKey(RegRoot::localMachine, 0,
-                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal" + env + L" App 77");
+        sim::createKey(
+            RegRoot::localMachine, 0,
+            L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal" + env + L" App 77");
         return folder;
     }
 };
@@ -29,7 +30,8 @@ protected:
 TEST_F(Worker, SuccessfulRunRemovesEverythingInOrder) {
     startLog();
     const stdfs::path folder = installGame(L"_qa");
-    const stdfs::path manifest = localAppData / "VEXAL" / "tmpgamemanifest" / "tmpgamemanifest_77_qa.upf";
+    const stdfs::path manifest =
+        localAppData / "VEXAL" / "tmpgamemanifest" / "tmpgamemanifest_77_qa.upf";
     writeFile(manifest);
     writeFile(desktop / "Space Race_qa.url");
     writeFile(programs / "VEXAL_qa" / "Space Race_qa.url");
@@ -45,19 +47,23 @@ TEST_F(Worker, SuccessfulRunRemovesEverythingInOrder) {
     EXPECT_TRUE(stdfs::exists(programs / "VEXAL_qa"));  // the Start menu folder stays
     EXPECT_FALSE(sim::keyExists(RegRoot::currentUser, 0, recordKey(L"_qa", L"77")));
     const std::string f = folder.string();
-    EXPECT_EQ(logMessages(),
-              (std::vector<std::string>{
-                  "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed .vexal_temp: " + f + "/.vexal_temp",
-                  "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed install_progress.json",
-                  "INFO GameUninstallHelper::_deleteTmpManifest: Deleted tmp manifest: " + manifest.string(),
-                  "INFO GameUninstallHelper::_deleteGameShortcuts: Deleted desktop shortcut: " +
-                      (desktop / "Space Race_qa.url").string(),
-                  "INFO GameUninstallHelper::_deleteGameShortcuts: Deleted start menu shortcut: " +
-                      (programs / "VEXAL_qa" / "Space Race_qa.url").string(),
-                  "INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: "
-                  "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal_qa App 77",
-                  "INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: Software\\ORBA_qa\\Apps\\77",
-              }));
+    EXPECT_EQ(
+        logMessages(),
+        (std::vector<std::string>{
+            "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed .vexal_temp: " + f +
+                "/.vexal_temp",
+            "INFO GameUninstallHelper::_deleteInstallTempFiles: Removed install_progress.json",
+            "INFO GameUninstallHelper::_deleteTmpManifest: Deleted tmp manifest: " +
+                manifest.string(),
+            "INFO GameUninstallHelper::_deleteGameShortcuts: Deleted desktop shortcut: " +
+                (desktop / "Space Race_qa.url").string(),
+            "INFO GameUninstallHelper::_deleteGameShortcuts: Deleted start menu shortcut: " +
+                (programs / "VEXAL_qa" / "Space Race_qa.url").string(),
+            "INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: "
+            "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal_qa App 77",
+            "INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: "
+            "Software\\ORBA_qa\\Apps\\77",
+        }));
 }
 
 TEST_F(Worker, EarlyEndsStopBeforeAnyDeletion) {
@@ -75,9 +81,11 @@ TEST_F(Worker, EarlyEndsStopBeforeAnyDeletion) {
     EXPECT_TRUE(stdfs::exists(folder / ".vexal_temp"));
     const auto lines = logMessages();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1], "INFO GameUninstallHelper::_isGameRunning: Game process detected: " + utf8(image));
-    EXPECT_EQ(lines[2], "ERROR GameUninstallHelper::_worker: Game is currently running, cannot uninstall: " +
-                            folder.string());
+    EXPECT_EQ(lines[1],
+              "INFO GameUninstallHelper::_isGameRunning: Game process detected: " + utf8(image));
+    EXPECT_EQ(lines[2],
+              "ERROR GameUninstallHelper::_worker: Game is currently running, cannot uninstall: " +
+                  folder.string());
 }
 
 TEST_F(Worker, FolderThatStaysFailsAfterLeftoversAndKeepsKeys) {
@@ -89,8 +97,9 @@ TEST_F(Worker, FolderThatStaysFailsAfterLeftoversAndKeepsKeys) {
     EXPECT_FALSE(stdfs::exists(folder / "install_progress.json"));
     EXPECT_TRUE(stdfs::exists(folder / "bin" / "game.exe"));
     EXPECT_TRUE(sim::keyExists(RegRoot::currentUser, 0, recordKey(L"", L"77")));
-    EXPECT_TRUE(sim::keyExists(RegRoot::localMachine, 0,
-                               L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal App 77"));
+    EXPECT_TRUE(
+        sim::keyExists(RegRoot::localMachine, 0,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal App 77"));
 }
 
 TEST_F(Worker, ExceptionsBecomeFailWithTheirLine) {
@@ -102,8 +111,11 @@ TEST_F(Worker, ExceptionsBecomeFailWithTheirLine) {
     EXPECT_EQ(runEngine(L"77", L"_qa").codes, (std::vector<std::int32_t>{Start, Fail}));
     const auto lines = logMessages();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().rfind("ERROR GameUninstallHelper::_worker: [_worker] filesystem_error: ", 0), 0u);
-    EXPECT_NE(lines.back().find(" path1=" + (folder / "bin" / "game.exe").string() + " path2="), std::string::npos);
+    EXPECT_EQ(
+        lines.back().rfind("ERROR GameUninstallHelper::_worker: [_worker] filesystem_error: ", 0),
+        0u);
+    EXPECT_NE(lines.back().find(" path1=" + (folder / "bin" / "game.exe").string() + " path2="),
+              std::string::npos);
 
     // An exception from the callback on Start is handled like one from a step.
     GameUninstallHelper engine(L"77", L"_qa", false);
@@ -115,7 +127,8 @@ TEST_F(Worker, ExceptionsBecomeFailWithTheirLine) {
     engine.start();
     engine.join();
     EXPECT_EQ(codes, (std::vector<std::int32_t>{Start, Fail}));
-    EXPECT_EQ(logMessages().back(), "ERROR GameUninstallHelper::_worker: [_worker] std::exception: callback broke");
+    EXPECT_EQ(logMessages().back(),
+              "ERROR GameUninstallHelper::_worker: [_worker] std::exception: callback broke");
 }
 
 TEST_F(Worker, UninstallEntryOnlyIn32BitViewIsDeletedThere) {
@@ -123,16 +136,19 @@ TEST_F(Worker, UninstallEntryOnlyIn32BitViewIsDeletedThere) {
     const stdfs::path folder = games / "G";
     writeFile(folder / "a");
     setGameRecord(L"", L"77", L"G", folder.wstring(), L"");
-    const std::wstring entry = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal App 77";
+    const std::wstring entry =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexal App 77";
     sim::createKey(RegRoot::localMachine, platform::kKeyWow64_32Key, entry);
-    sim::createKey(RegRoot::currentUser, 0, recordKey(L"", L"77") + L"\\Sub");  // refused: has a subkey
+    sim::createKey(RegRoot::currentUser, 0,
+                   recordKey(L"", L"77") + L"\\Sub");  // refused: has a subkey
 
     EXPECT_EQ(runEngine(L"77", L"").codes, (std::vector<std::int32_t>{Start, Success}));
     EXPECT_FALSE(sim::keyExists(RegRoot::localMachine, platform::kKeyWow64_32Key, entry));
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{
-                                 "INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: " + utf8(entry),
-                                 "ERROR GameUninstallHelper::_regDeleteKey: Failed to delete registry key: "
-                                 "Software\\ORBA\\Apps\\77 (5)"}));
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{
+                  "INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: " + utf8(entry),
+                  "ERROR GameUninstallHelper::_regDeleteKey: Failed to delete registry key: "
+                  "Software\\ORBA\\Apps\\77 (5)"}));
 }
 
 TEST_F(Worker, ElevatedEngineRunsTheSameStepsSilently) {
