@@ -43,14 +43,21 @@ void GameUninstallHelper::_removeDirectoriesRecursive(const std::filesystem::pat
     // Every item is removed through fs::removeListedEntry, which makes it writable and
     // removes it like _makeWritable and fs::removeItem would, but uses what the listing
     // already told about it (its kind, whether it is read-only) instead of asking again.
+    // A level keeps its folder's path as plain text: a std::filesystem::path also keeps
+    // each of its components as a path of its own, so with one per open level the memory
+    // of a deep tree would grow with the square of its depth.
     struct Level {
-        fs::DirEntry folder;  // the folder as its parent's listing showed it
+        std::filesystem::path::string_type path;
+        fs::ItemKind kind = fs::ItemKind::directory;  // as its parent's listing showed it
+        bool readOnly = true;
         fs::DirectoryLister lister;
     };
     std::vector<std::unique_ptr<Level>> levels;
     const auto enter = [&levels](const fs::DirEntry& folder) {
         auto level = std::make_unique<Level>();
-        level->folder = folder;
+        level->path = folder.path.native();
+        level->kind = folder.kind;
+        level->readOnly = folder.readOnly;
         std::error_code ec;
         if (!level->lister.open(folder.path, ec)) {
             LOG_ERROR << L"Cannot iterate directory: " << folder.path << L" (" << ec.value()
@@ -79,7 +86,10 @@ void GameUninstallHelper::_removeDirectoriesRecursive(const std::filesystem::pat
             if (ec) LOG_ERROR << L"Remove file failed: " << entry.path;
             continue;
         }
-        const fs::DirEntry finished = std::move(levels.back()->folder);
+        fs::DirEntry finished;
+        finished.path = std::move(levels.back()->path);
+        finished.kind = levels.back()->kind;
+        finished.readOnly = levels.back()->readOnly;
         levels.pop_back();  // the listing is closed before its folder is removed
         std::error_code ec;
         fs::removeListedEntry(finished, ec);

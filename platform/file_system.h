@@ -51,16 +51,18 @@ struct DirEntry {
     Path path;
     ItemKind kind = ItemKind::absent;
     // False only when the listing showed the item writable (Windows: no read-only
-    // attribute; host: the owner may write); true when it showed it read-only, or when
-    // nothing is known (the default).
+    // attribute); true when it showed it read-only, or when nothing is known (the default,
+    // and always on the host, where an item's own permissions never stop its removal).
     bool readOnly = true;
 };
 
 // makeWritable(entry.path) followed by removeItem(entry.path, ec), with the same results,
 // exceptions and end state, in fewer system calls: a file or folder that its listing
-// showed as neither a link nor read-only is removed at once, without reading its state
-// again. When that removal fails, and for every other entry (links, read-only items,
-// entries not from a listing), the two general calls run and have the last word.
+// showed as not a link is removed at once, without reading its state again, when nothing
+// can stop that removal but the item's being read-only: on Windows when the listing showed
+// it writable, on the host always. When that removal fails, and for every other entry
+// (links, read-only items on Windows, entries not from a listing), the two general calls
+// run and have the last word.
 bool removeListedEntry(const DirEntry& entry, std::error_code& ec);
 
 // Lists one directory, "." and ".." left out. The listing handle is released when the

@@ -103,13 +103,16 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
     return stdfs::remove(p, ec);  // removes a symbolic link itself, never its target
 }
 
-// What the Win32 version does, on the host: a file or folder listed as neither a link nor
-// read-only is removed with the one call that fits its kind (unlink or rmdir); if that
-// fails, which leaves the item as it was, the general calls run and decide. With any fault
-// injected the general calls always run, so that tests see every fault where they put it.
+// On the host an item's own permissions never decide whether it can be removed (only its
+// folder's do), so an entry listed as a plain file or folder is removed at once with the
+// one call that fits its kind (unlink or rmdir), whatever its permissions; making it
+// writable first would change nothing that outlives the removal. If that
+// removal fails, which leaves the item as it was, the general calls run and decide. With
+// any fault injected the general calls always run, so that tests see every fault where
+// they put it.
 bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
     ec.clear();
-    if (!entry.readOnly && (entry.kind == ItemKind::file || entry.kind == ItemKind::directory) &&
+    if ((entry.kind == ItemKind::file || entry.kind == ItemKind::directory) &&
         noFaultsInjected()) {
         const char* path = entry.path.c_str();
         if ((entry.kind == ItemKind::directory ? ::rmdir(path) : ::unlink(path)) == 0) return true;
@@ -121,15 +124,17 @@ bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
 std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
     ec.clear();
     std::uintmax_t removed = 0;
-    // Depth-first without recursion: each frame is a directory whose listing is open.
+    // Depth-first without recursion: each frame is a directory whose listing is open. Its
+    // path is kept as plain text, as a path object per frame would make memory grow with
+    // the square of the depth.
     struct Frame {
-        Path dir;
+        std::string dir;
         DirectoryLister lister;
     };
     std::vector<std::unique_ptr<Frame>> stack;
     auto push = [&](const Path& dir) {
         auto frame = std::make_unique<Frame>();
-        frame->dir = dir;
+        frame->dir = dir.native();
         if (!frame->lister.open(dir, ec)) return false;
         stack.push_back(std::move(frame));
         return true;
@@ -151,7 +156,7 @@ std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
                 }
                 continue;
             }
-            const Path dir = stack.back()->dir;
+            const Path dir(std::move(stack.back()->dir));
             stack.pop_back();
             if (removeItem(dir, ec)) ++removed;
             if (ec) return removed;
@@ -167,11 +172,12 @@ bool isAccessDenied(const std::error_code& ec) {
 }
 
 // The listing is read with opendir and readdir, as std::filesystem::directory_iterator
-// does (it too reads the first entry when it opens), but kept in hand: each entry's
-// status is then read relative to the open folder (fstatat), which spares the kernel
-// walking the whole path again for every entry, and the entry's path is built once.
+// does (it too reads the first entry when it opens), but kept in hand: each entry's kind
+// comes from the listing itself (d_type), and only where the file system does not give it
+// is the status read, relative to the open folder (fstatat), which spares the kernel
+// walking the whole path again.
 struct DirectoryLister::State {
-    Path dir;
+    std::string dir;                 // plain text, for the reason removeAll gives
     DIR* listing = nullptr;
     const dirent* coming = nullptr;  // the entry next() hands out; null at the end
     std::string previous;            // the name handed out last, for the advance fault
@@ -179,6 +185,12 @@ struct DirectoryLister::State {
 
     ~State() {
         if (listing != nullptr) ::closedir(listing);
+    }
+
+    // The path of the entry called name.
+    Path entryPath(const std::string& name) const {
+        if (!dir.empty() && dir.back() != '/') return Path(dir + '/' + name);
+        return Path(dir + name);
     }
 
     // Reads the next entry other than "." and ".." into `coming`; false with ec set when
@@ -207,7 +219,7 @@ bool DirectoryLister::open(const Path& dir, std::error_code& ec) {
         return false;
     }
     auto state = std::make_unique<State>();
-    state->dir = dir;
+    state->dir = dir.native();
     state->listing = ::opendir(dir.c_str());
     if (state->listing == nullptr) {
         ec = std::error_code(errno, std::generic_category());
@@ -226,11 +238,11 @@ bool DirectoryLister::next(DirEntry& entry) {
         std::error_code ec;
         _state->advance(ec);
         if (!noFaultsInjected()) {
-            const Path current = _state->dir / _state->previous;
+            const Path current = _state->entryPath(_state->previous);
             if (auto injected = sim::fault(sim::FsOp::advance, current.wstring())) ec = *injected;
         }
         if (ec) {
-            const Path current = _state->dir / _state->previous;
+            const Path current = _state->entryPath(_state->previous);
             _state.reset();
             throw stdfs::filesystem_error("directory_iterator::operator++", current, ec);
         }
@@ -241,19 +253,32 @@ bool DirectoryLister::next(DirEntry& entry) {
     }
     _state->started = true;
     _state->previous = _state->coming->d_name;
-    entry.path = _state->dir / _state->previous;
-    // One status read, links not followed, gives both the kind and the permissions.
+    entry.path = _state->entryPath(_state->previous);
+    // The host says nothing of read-only state: its removals never depend on it.
+    entry.readOnly = true;
+    switch (_state->coming->d_type) {
+        case DT_DIR:
+            entry.kind = ItemKind::directory;
+            return true;
+        case DT_LNK:
+            entry.kind = ItemKind::link;
+            return true;
+        case DT_UNKNOWN:
+            break;
+        default:
+            entry.kind = ItemKind::file;
+            return true;
+    }
+    // The file system did not tell the kind: one status read, links not followed.
     struct stat status {};
-    const int folder = ::dirfd(_state->listing);
-    if (::fstatat(folder, _state->coming->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(::dirfd(_state->listing), _state->coming->d_name, &status,
+                  AT_SYMLINK_NOFOLLOW) != 0) {
         entry.kind = itemKind(entry.path);  // the general status read decides, and may throw
-        entry.readOnly = true;              // not known
         return true;
     }
     entry.kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
                  : S_ISLNK(status.st_mode) ? ItemKind::link
                                            : ItemKind::file;
-    entry.readOnly = (status.st_mode & S_IWUSR) == 0;
     return true;
 }
 

@@ -350,7 +350,10 @@ bool isAccessDenied(const std::error_code& ec) { return ec == std::errc::permiss
 
 // An open listing: the first entry comes with FindFirstFileExW, the rest from FindNextFileW.
 struct DirectoryLister::State {
-    Path dir;
+    // The folder as plain text: a path object also keeps each of its components as a path
+    // of its own, so with one lister per open level of a walk, memory would grow with the
+    // square of the depth.
+    std::wstring dir;
     FindOwner listing;
     WIN32_FIND_DATAW data = {};
     bool haveEntry = false;  // data holds the first entry, not yet handed out
@@ -370,7 +373,7 @@ bool DirectoryLister::open(const Path& dir, std::error_code& ec) {
         return false;
     }
     _state = std::make_unique<State>();
-    _state->dir = dir;
+    _state->dir = dir.native();
     _state->listing = openListing(listablePath(dir), _state->data);
     if (_state->listing.valid()) {
         _state->haveEntry = true;
@@ -395,10 +398,13 @@ bool DirectoryLister::next(DirEntry& entry) {
             const DWORD error = GetLastError();
             _state->listing.reset();
             if (error == ERROR_NO_MORE_FILES) return false;
-            throwError("directory_iterator::operator++", _state->dir, error);
+            throwError("directory_iterator::operator++", Path(_state->dir), error);
         }
         if (isDotEntry(_state->data.cFileName)) continue;
-        entry.path = _state->dir / _state->data.cFileName;
+        std::wstring path = _state->dir;
+        if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+        path += _state->data.cFileName;
+        entry.path = std::move(path);
         entry.kind = kindOf(_state->data.dwFileAttributes);
         entry.readOnly = (_state->data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         return true;
