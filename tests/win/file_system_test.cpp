@@ -350,8 +350,11 @@ TEST(FileSystemDirectoryLister, TellsWhichEntriesAreReadOnlyAsTheirAttributesDo)
         ++seen;
         EXPECT_EQ(entry.readOnly,
                   (attributesOf(entry.path.wstring()) & FILE_ATTRIBUTE_READONLY) != 0);
-        if (name == L"readonly.txt") EXPECT_TRUE(entry.readOnly);
-        if (name == L"writable.txt" || name == L"hidden.txt") EXPECT_FALSE(entry.readOnly);
+        if (name == L"readonly.txt") {
+            EXPECT_TRUE(entry.readOnly);
+        } else {
+            EXPECT_FALSE(entry.readOnly);
+        }
     }
     EXPECT_EQ(seen, 4);
     ASSERT_TRUE(SetFileAttributesW((folder / L"readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
