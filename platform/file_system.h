@@ -57,12 +57,12 @@ struct DirEntry {
 };
 
 // makeWritable(entry.path) followed by removeItem(entry.path, ec), with the same results,
-// exceptions and end state, in fewer system calls: a file or folder that its listing
-// showed as not a link is removed at once, without reading its state again, when nothing
-// can stop that removal but the item's being read-only: on Windows when the listing showed
-// it writable, on the host always. When that removal fails, and for every other entry
-// (links, read-only items on Windows, entries not from a listing), the two general calls
-// run and have the last word.
+// exceptions and end state, in fewer system calls. A file or folder that its listing
+// showed as not a link is removed at once, without reading its state again, unless its
+// own read-only state would stop that: on Windows a read-only attribute does, so such
+// entries take the general way; on the host an item's own permissions never do. When that
+// removal fails, and for every other entry (links, entries not from a listing), the two
+// general calls run and have the last word.
 bool removeListedEntry(const DirEntry& entry, std::error_code& ec);
 
 // Lists one directory, "." and ".." left out. The listing handle is released when the
