@@ -106,10 +106,9 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
 // On the host an item's own permissions never decide whether it can be removed (only its
 // folder's do), so an entry listed as a plain file or folder is removed at once with the
 // one call that fits its kind (unlink or rmdir), whatever its permissions; making it
-// writable first would change nothing that outlives the removal. If that
-// removal fails, which leaves the item as it was, the general calls run and decide. With
-// any fault injected the general calls always run, so that tests see every fault where
-// they put it.
+// writable first would change nothing that outlives the removal. If that removal fails,
+// which leaves the item as it was, the general calls run and decide. With any fault
+// injected the general calls always run, so that tests see every fault where they put it.
 bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
     ec.clear();
     if ((entry.kind == ItemKind::file || entry.kind == ItemKind::directory) &&
