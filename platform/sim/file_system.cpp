@@ -111,8 +111,7 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
 // injected the general calls always run, so that tests see every fault where they put it.
 bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
     ec.clear();
-    if ((entry.kind == ItemKind::file || entry.kind == ItemKind::directory) &&
-        noFaultsInjected()) {
+    if ((entry.kind == ItemKind::file || entry.kind == ItemKind::directory) && noFaultsInjected()) {
         const char* path = entry.path.c_str();
         if ((entry.kind == ItemKind::directory ? ::rmdir(path) : ::unlink(path)) == 0) return true;
     }
@@ -176,7 +175,7 @@ bool isAccessDenied(const std::error_code& ec) {
 // is the status read, relative to the open folder (fstatat), which spares the kernel
 // walking the whole path again.
 struct DirectoryLister::State {
-    std::string dir;                 // plain text, for the reason removeAll gives
+    std::string dir;  // plain text, for the reason removeAll gives
     DIR* listing = nullptr;
     const dirent* coming = nullptr;  // the entry next() hands out; null at the end
     std::string previous;            // the name handed out last, for the advance fault
@@ -270,8 +269,8 @@ bool DirectoryLister::next(DirEntry& entry) {
     }
     // The file system did not tell the kind: one status read, links not followed.
     struct stat status {};
-    if (::fstatat(::dirfd(_state->listing), _state->coming->d_name, &status,
-                  AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(::dirfd(_state->listing), _state->coming->d_name, &status, AT_SYMLINK_NOFOLLOW) !=
+        0) {
         entry.kind = itemKind(entry.path);  // the general status read decides, and may throw
         return true;
     }
