@@ -269,8 +269,8 @@ bool DirectoryLister::next(DirEntry& entry) {
     }
     // The file system did not tell the kind: one status read, links not followed.
     struct stat status {};
-    if (::fstatat(::dirfd(_state->listing), _state->coming->d_name, &status, AT_SYMLINK_NOFOLLOW) !=
-        0) {
+    const int folder = ::dirfd(_state->listing);
+    if (::fstatat(folder, _state->coming->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         entry.kind = itemKind(entry.path);  // the general status read decides, and may throw
         return true;
     }
