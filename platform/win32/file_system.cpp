@@ -16,36 +16,8 @@ namespace platform::fs {
 namespace {
 
 using win32::extendedPath;
+using win32::FindOwner;
 using win32::HandleOwner;
-
-// Owns a FindFirstFileExW handle and closes it with FindClose. Movable, so listings can be
-// kept in a vector as a walk goes deeper.
-class FindOwner {
-public:
-    FindOwner() = default;
-    explicit FindOwner(HANDLE handle) : _handle(handle) {}
-    ~FindOwner() { reset(); }
-    FindOwner(FindOwner&& other) noexcept : _handle(std::exchange(other._handle, nullptr)) {}
-    FindOwner& operator=(FindOwner&& other) noexcept {
-        if (this != &other) reset(std::exchange(other._handle, nullptr));
-        return *this;
-    }
-    FindOwner(const FindOwner&) = delete;
-    FindOwner& operator=(const FindOwner&) = delete;
-
-    // True when a listing is open.
-    bool valid() const { return _handle != nullptr && _handle != INVALID_HANDLE_VALUE; }
-    // The handle, still owned.
-    HANDLE get() const { return _handle; }
-    // Closes the listing, if any, and takes the new handle.
-    void reset(HANDLE handle = nullptr) {
-        if (valid()) FindClose(_handle);
-        _handle = handle;
-    }
-
-private:
-    HANDLE _handle = nullptr;
-};
 
 // A Windows error as an error code of the system category.
 std::error_code systemError(DWORD error) {
