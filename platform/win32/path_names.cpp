@@ -8,6 +8,7 @@
 
 #include "platform/win32/extended_path.h"
 #include "platform/win32/handle_owner.h"
+#include "platform/win32/handle_path.h"
 
 namespace platform {
 namespace {
@@ -67,10 +68,26 @@ std::wstring finalPathName(const std::wstring& path) {
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                         nullptr));
     if (!item.valid()) return {};
-    return ordinaryForm(grownBuffer([&item](wchar_t* buffer, DWORD size) {
-        return GetFinalPathNameByHandleW(item.get(), buffer, size,
+    return win32::finalPathOfHandle(item.get());
+}
+
+namespace win32 {
+
+std::wstring finalPathOfHandle(HANDLE handle) {
+    return ordinaryForm(grownBuffer([handle](wchar_t* buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(handle, buffer, size,
                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }));
 }
 
+bool platformHidesLinks() {
+    // ntdll is in every process; Wine's adds wine_get_version, which Windows never has.
+    static const bool hides = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return hides;
+}
+
+}  // namespace win32
 }  // namespace platform
