@@ -488,6 +488,50 @@ for _name, _no, _token, _title, _record_no, _lines in NAMES:
             lambda self, a=_no, b=_token, c=_title, d=_record_no, e=_lines: self.names(a, b, c, d, e))
 
 
+# ---- the log file's place ---------------------------------------------------------------
+
+# (case, item below VEXALqa that the user's side replaces, link kind, target) for a real
+# game that is removed (Success) with no log: the target keeps its bytes and gains no file.
+# Targets are Windows paths or outside\NAME; a folder target holds a GameUninstaller.log
+# canary, a file target is a canary unless its name begins with "new" (a link to nothing).
+LOG_LINKS = [
+    ("log_folder_link_to_system_folder", "Logs", "symlink", r"C:\windows\gu-logs"),
+    ("log_folder_link_to_outside", "Logs", "symlink", "outside"),
+    ("log_file_link_to_system_file", r"Logs\GameUninstaller.log", "symlink", r"C:\windows\gu-log.bin"),
+    ("log_file_link_to_nothing", r"Logs\GameUninstaller.log", "symlink", r"outside\new.log"),
+    ("log_file_hard_link_to_system_file", r"Logs\GameUninstaller.log", "hardlink", r"C:\windows\gu-log.bin"),
+]
+
+
+class LinkedLog(Guarded):
+    def linked(self, item, kind, target):
+        self.install_game(guard=False)
+        self.set_registry(record(e2e.RECORD_QA) + "\r\n\r\n" + self.neighbour(), check_keys=[e2e.RECORD_QA])
+        if target.startswith("outside"):
+            host = os.path.join(self.outside, *target.split("\\")[1:])
+        else:
+            host = self.host(target)
+            self.made.append(host)
+        if item == "Logs" and not os.path.isdir(host):
+            self.canary(os.path.join(host, "GameUninstaller.log"))
+        elif item != "Logs" and not os.path.basename(host).startswith("new"):
+            self.canary(host)
+        at = os.path.join(os.path.dirname(self.rig.log_dir("_qa")), *item.split("\\"))
+        if item == "Logs":
+            os.rmdir(at)
+        (os.link if kind == "hardlink" else os.symlink)(host, at)
+        watched = host if item == "Logs" else os.path.dirname(host)
+        before = sorted(os.listdir(watched))
+        self.attempt("77 _qa", 1, [], log_env=None)
+        self.assertEqual(sorted(os.listdir(watched)), before, "a file appeared where the link leads")
+        self.assertFalse(os.path.exists(self.host(GAME)))
+        self.assertFalse(self.rig.key_exists(e2e.RECORD_QA))
+
+
+for _name, _item, _kind, _target in LOG_LINKS:
+    setattr(LinkedLog, "test_" + _name, lambda self, i=_item, k=_kind, t=_target: self.linked(i, k, t))
+
+
 def main(kind):
     """e2e_test's main, with --summary FILE taken off the command line: one line
     "SAFETY suite=<kind> cases=N canary_bytes=N lost=N gaps=N gap_lost=N status=passed|failed"

@@ -14,11 +14,12 @@ namespace gu_test {
 
 // Makes "<temp>\gu_win_test_<pid>_<tick>_<n>"; Wine numbers processes afresh with each
 // server start, so the process id alone repeats across runs.
-ScratchFolder::ScratchFolder() {
+ScratchFolder::ScratchFolder(std::wstring base) {
     static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    std::wstring base(temp, length);
+    if (base.empty()) {
+        wchar_t temp[MAX_PATH + 1] = {};
+        base.assign(temp, GetTempPathW(MAX_PATH + 1, temp));
+    }
     if (!base.empty() && base.back() == L'\\') base.pop_back();
     _path = base + L"\\gu_win_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
             std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(counter++);

@@ -8,11 +8,11 @@
 
 namespace gu_test {
 
-// A fresh, empty folder under the temporary folder; it and everything in it are removed
-// when the object goes out of scope.
+// A fresh, empty folder under `base` (by default the temporary folder); it and everything
+// in it are removed when the object goes out of scope.
 class ScratchFolder {
 public:
-    ScratchFolder();
+    explicit ScratchFolder(std::wstring base = {});
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
