@@ -3,6 +3,7 @@
 #include "engine/game_uninstall_helper.h"
 #include "log/logger.h"
 #include "platform/file_system.h"
+#include "platform/known_folder_file.h"
 #include "platform/shell.h"
 
 namespace fs = platform::fs;
@@ -33,9 +34,9 @@ void GameUninstallHelper::_deleteTmpManifest(const std::wstring& recordGameNo) {
     const std::wstring tmpManifestPath =
         fs::localSeparators(localAppData + L"\\VEXAL\\tmpgamemanifest\\" + fileName);
     if (!fs::exists(tmpManifestPath)) return;
-    _makeWritable(tmpManifestPath);
+    // Made writable and removed only where the folder's own names lead (see the shortcuts).
     std::error_code ec;
-    fs::removeItem(tmpManifestPath, ec);
+    platform::removeKnownFolderFile(platform::kCsidlLocalAppData, tmpManifestPath, ec);
     if (!ec) LOG_INFO << L"Deleted tmp manifest: " << tmpManifestPath;
 }
 

@@ -5,6 +5,7 @@
 #include "engine/game_uninstall_helper.h"
 #include "log/logger.h"
 #include "platform/file_system.h"
+#include "platform/known_folder_file.h"
 #include "platform/shell.h"
 
 namespace fs = platform::fs;
@@ -52,9 +53,10 @@ void GameUninstallHelper::_deleteGameShortcuts(const std::wstring& gameTitle) {
             LOG_DEBUG << shortcut.notFound << path;
             continue;
         }
-        _makeWritable(path);
+        // Made writable and removed only where the folder's own names lead, never through
+        // a link planted in the user's folder: a file refused there stays, with no line.
         std::error_code ec;
-        fs::removeItem(path, ec);
+        platform::removeKnownFolderFile(shortcut.folder, path, ec);
         if (!ec) LOG_INFO << shortcut.deleted << path;
     }
 }

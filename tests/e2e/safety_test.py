@@ -492,15 +492,21 @@ for _name, _no, _token, _title, _record_no, _lines in NAMES:
 
 # (case, item below VEXALqa that the user's side replaces, link kind, target) for a real
 # game that is removed (Success) with no log: the target keeps its bytes and gains no file.
-# Targets are Windows paths or outside\NAME; a folder target holds a GameUninstaller.log
-# canary, a file target is a canary unless its name begins with "new" (a link to nothing).
+# Targets are Windows paths or outside\NAME; a folder target holds a canary named like the
+# file the program would reach there, a file target is a canary unless its name begins
+# with "new" (a link to nothing). Items in {desktop} or {programs} are the game's
+# shortcuts or their folder: the log is then written, without a line for them.
 LOG_LINKS = [
     ("log_folder_link_to_system_folder", "Logs", "symlink", r"C:\windows\gu-logs"),
     ("log_folder_link_to_outside", "Logs", "symlink", "outside"),
     ("log_file_link_to_system_file", r"Logs\GameUninstaller.log", "symlink", r"C:\windows\gu-log.bin"),
     ("log_file_link_to_nothing", r"Logs\GameUninstaller.log", "symlink", r"outside\new.log"),
     ("log_file_hard_link_to_system_file", r"Logs\GameUninstaller.log", "hardlink", r"C:\windows\gu-log.bin"),
+    ("shortcut_folder_link_to_outside", r"{programs}\VEXAL_qa", "symlink", "outside"),
+    ("desktop_shortcut_link_to_outside", r"{desktop}\Space Race_qa.url", "symlink", r"outside\Space Race_qa.url"),
 ]
+# What the program reaches inside a folder that the user's side replaced.
+LINKED_FOLDER_FILES = {"Logs": "GameUninstaller.log", "VEXAL_qa": TITLE + "_qa.url"}
 
 
 class LinkedLog(Guarded):
@@ -512,17 +518,27 @@ class LinkedLog(Guarded):
         else:
             host = self.host(target)
             self.made.append(host)
-        if item == "Logs" and not os.path.isdir(host):
-            self.canary(os.path.join(host, "GameUninstaller.log"))
-        elif item != "Logs" and not os.path.basename(host).startswith("new"):
+        inside = LINKED_FOLDER_FILES.get(ntpath.basename(item))
+        if inside:
+            self.canary(os.path.join(host, inside))
+            self.made.append(os.path.join(host, inside))
+        elif not os.path.basename(host).startswith("new"):
             self.canary(host)
-        at = os.path.join(os.path.dirname(self.rig.log_dir("_qa")), *item.split("\\"))
-        if item == "Logs":
+        if "{" in item:
+            at = self.host(item.format(desktop=self.desktop, programs=self.programs))
+            self.made.append(at)
+            os.makedirs(os.path.dirname(at), exist_ok=True)
+        else:
+            at = os.path.join(os.path.dirname(self.rig.log_dir("_qa")), *item.split("\\"))
+        if inside and os.path.isdir(at):
             os.rmdir(at)
         (os.link if kind == "hardlink" else os.symlink)(host, at)
-        watched = host if item == "Logs" else os.path.dirname(host)
+        watched = host if inside else os.path.dirname(host)
         before = sorted(os.listdir(watched))
-        self.attempt("77 _qa", 1, [], log_env=None)
+        lines = [ui.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
+                 ui.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json"),
+                 ui.line("INFO", "_regDeleteKey", "Deleted registry key: " + e2e.RECORD_QA[len("HKEY_CURRENT_USER\\"):])]
+        self.attempt("77 _qa", 1, lines, log_env="_qa" if "{" in item else None)
         self.assertEqual(sorted(os.listdir(watched)), before, "a file appeared where the link leads")
         self.assertFalse(os.path.exists(self.host(GAME)))
         self.assertFalse(self.rig.key_exists(e2e.RECORD_QA))
