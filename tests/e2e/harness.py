@@ -57,7 +57,6 @@ CANARY_FOLDERS = [
 # Named like what the clean-up steps remove inside a game folder: a step that reached
 # through a link into these folders would take them.
 LEFTOVER_NAMES = ["install_progress.json", r".vexal_temp\chunk.tmp", r"combinedata_manifest\m.bin"]
-TEMP_LINES = None  # the two leftover lines of a removal of GAME, set below line()
 
 
 def line(severity, function, message):
@@ -77,6 +76,7 @@ def failed(code):
     return error_line(ON_EVENT, f"Fail to uninstall due to error({code})")
 
 
+# The two leftover lines of a removal of GAME.
 TEMP_LINES = [line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
               line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json")]
 
@@ -284,8 +284,8 @@ class Case(unittest.TestCase):
         self.immutables.append(path)
 
     def install_game(self, guard=False, files=3):
-        """The game at GAME with its installer's leftovers and the record; with guard its
-        files are canaries (the attempt must be refused before anything is deleted).
+        """The game at GAME with its installer's leftovers; with guard its files are
+        canaries (the attempt must be refused before anything is deleted).
         Returns {host path: bytes} of the game's files."""
         names = [r"bin\game.exe"] + [f"Content\\pak{i % 7}\\에셋_{i}.uasset" for i in range(files)]
         for name in names + LEFTOVER_NAMES:
