@@ -86,6 +86,14 @@ TEST(Logger, FormatLineLaysOutLocalTimeSeverityThreadFunctionAndMessage) {
         EXPECT_EQ(logging::formatLine(millis, severity, 7, "f", 5, message), line);
 }
 
+TEST(Logger, DaysFromCivilCountsFrom1970AcrossLeapDaysAndCenturies) {
+    const std::tuple<long long, long long, long long, long long> rows[] = {
+        {1970, 1, 1, 0},      {1969, 12, 31, -1},  {2000, 2, 29, 11016}, {2000, 3, 1, 11017},
+        {2024, 1, 31, 19753}, {2100, 3, 1, 47541}, {1600, 1, 1, -135140}};
+    for (const auto& [year, month, day, days] : rows)
+        EXPECT_EQ(logging::daysFromCivil(year, month, day), days) << year << "-" << month;
+}
+
 TEST(Logger, ToUtf8EncodesEveryRangeAndReplacesWhatIsNoCharacter) {
     const std::pair<std::wstring, std::string> rows[] = {
         {L"plain \x7F", "plain \x7F"},
