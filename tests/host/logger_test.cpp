@@ -66,6 +66,7 @@ TEST(Logger, FunctionNameKeepsTheQualifiedNameOnly) {
         {"bool Foo::operator()(int) const", "Foo::operator()"},
         {"Foo& Foo::operator<<(int)", "Foo::operator<<"},
         {"Foo::operator bool() const", "Foo::operator bool"},
+        {"void Foo::_operator()", "Foo::_operator"},  // not the keyword inside a name
         {"void (anonymous namespace)::f()", "{anonymous}::f"},
         {"main", "main"},
         {nullptr, ""}};
