@@ -271,9 +271,12 @@ class Case(unittest.TestCase):
         self.write(path, self.canaries[path])
 
     def link(self, win_path, target):
-        """A Unix folder link at win_path (Wine shows it as a reparse point)."""
+        """A Unix link at win_path, in place of an empty folder there (Wine shows a folder
+        link as a reparse point)."""
         path = self.host(win_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.isdir(path) and not os.path.islink(path):
+            os.rmdir(path)
         os.symlink(target, path)
         self.made.append(path)
 

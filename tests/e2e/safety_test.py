@@ -17,8 +17,8 @@ REFUSED = "GamePath refused, not a game folder: "
 
 # (case, GamePath, set-up) -> refused with code 3 before anything is deleted. In the paths,
 # {user} is the profile, {u} the user name, {short:X} the short (8.3) name Wine gives to X.
-# Set-ups: "game" installs the game at GAME; "link X T" makes X a link to T ("outside":
-# the outside folder; otherwise a Windows path); "drive X: T" maps drive X: to T.
+# Set-ups, as Hostile.prepare reads them: "game", "victim F", "link X T", "drive X: T",
+# several joined by "; ".
 REFUSED_FOLDERS = [
     ("root_c", "C:\\", "game"),
     ("root_c_no_separator", "C:", "game"),
@@ -160,25 +160,30 @@ class Hostile(h.Case):
             Hostile.short_names = dict(zip(wanted, out.stdout.decode("utf-8").splitlines()))
         return Hostile.short_names.get(long_path, "")
 
-    def prepare(self, setup):
-        """"game": the game, guarded; "victim F": canaries in F; "link X T": X links to T
-        ("outside" or a Windows path); "drive X: T": drive X: maps to T."""
-        if setup == "game":
-            self.install_game(guard=True)
-            return
-        if setup.startswith("victim "):
-            self.made.append(self.host(setup[7:]))
-            for name in ("a.bin", r"sub\b.bin"):
-                self.canary(self.host(setup[7:] + "\\" + name))
-            return
-        kind, at, target = setup.split(" ", 2)
-        target = self.outside if target == "outside" else self.host(self.expand(target))
-        if kind == "link":
-            self.link(at, target)
-            return
-        drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", at)
-        os.symlink(target, drive)
-        self.made.append(drive)
+    def prepare(self, setups):
+        """Set-ups separated by "; ": "game": the game, guarded; "victim F": canaries in F;
+        "link X T": X (an empty folder replaced) links to T, "outside[\\rest]" or a Windows
+        path; "drive X: T": drive X: maps to T."""
+        for setup in setups.split("; "):
+            if setup == "game":
+                self.install_game(guard=True)
+                continue
+            if setup.startswith("victim "):
+                self.made.append(self.host(setup[7:]))
+                for name in ("a.bin", r"sub\b.bin"):
+                    self.canary(self.host(setup[7:] + "\\" + name))
+                continue
+            kind, at, target = setup.split(" ", 2)
+            if target.startswith("outside"):
+                target = os.path.join(self.outside, *target.split("\\")[1:])
+            else:
+                target = self.host(self.expand(target))
+            if kind == "link":
+                self.link(self.expand(at), target)
+                continue
+            drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", at)
+            os.symlink(target, drive)
+            self.made.append(drive)
 
     def refused(self, game_path, setup):
         path = self.expand(game_path)
@@ -194,7 +199,7 @@ class Hostile(h.Case):
         """A link inside the game is removed as a link, never entered. Wine cannot remove
         a Unix folder link (RemoveDirectoryW 145): the run ends with 2 and the link stays."""
         self.install_game()
-        self.link(GAME + "\\" + name, self.outside if target == "outside" else self.host(self.expand(target)))
+        self.prepare(f"link {GAME}\\{name} {target}")
         parents = [GAME + "\\" + name.rsplit("\\", 1)[0]] if "\\" in name else []
         removal = "_removeDirectoriesRecursive"
         self.attempt(h.record(), 2, h.TEMP_LINES + [
