@@ -30,8 +30,6 @@ protected:
     void startLog(const std::wstring& env = L"_qa");
     // The log's lines, without the BOM and CR LF, each cut after its "] [function@line] ".
     std::vector<std::string> logMessages();
-    // The log's lines as written, without the BOM and line ends.
-    std::vector<std::string> logLines();
 
     // Writes a file with the content, making its folders.
     static void writeFile(const stdfs::path& file, const std::string& content = "x");
@@ -48,7 +46,7 @@ protected:
     static Run runEngine(const std::wstring& gameNo, const std::wstring& env,
                          bool elevated = false);
 
-    stdfs::path logFile;  // the file logLines reads: the one logFileFor last named
+    stdfs::path logFile;  // the file logMessages reads: the one logFileFor last named
 
     std::wstring recordKey(const std::wstring& env, const std::wstring& gameNo) {
         return L"Software\\ORBA" + env + L"\\Apps\\" + gameNo;
