@@ -42,6 +42,7 @@ class Program(h.Case):
         self.expect_exit(run, 0)
         self.expect_no_box(300)
         self.assertEqual(self.remaining(files), sorted(files))
+        self.assertEqual(self.rig.value_of(h.RECORD_QA, "GameTitle"), h.TITLE)
         self.assertEqual(os.listdir(self.rig.log_dir("_qa")), [])
 
     def test_runs_append_to_one_log_with_one_bom(self):

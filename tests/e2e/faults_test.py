@@ -130,6 +130,7 @@ class Faults(h.Case):
         suffix = "" if "refused" in message else RECORD
         self.attempt(body, code, [h.error_line(h.READ_INFO, message + suffix), h.failed(code)])
         self.assertEqual(self.remaining(files), sorted(files))
+        self.assertTrue(self.rig.key_exists(h.RECORD_QA))
 
     def test_immutable_read_only_file_ends_with_2_through_the_worker(self):
         locked = GAME + r"\bin\save.dat"
