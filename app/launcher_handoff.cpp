@@ -2,7 +2,6 @@
 #include "app/launcher_handoff.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -12,31 +11,18 @@ namespace {
 // Characters that would split, quote or garble the URL on the launcher's command line.
 bool unsafeInUrl(wchar_t c) { return c <= L' ' || c == L'"' || c == 0x7F; }
 
-// The launcher's install folder from its uninstall entry; empty when there is none.
+// The launcher's install folder from its uninstall entry: a text value of at most 520
+// bytes (260 characters), up to its first NUL; empty when there is none.
 std::wstring launcherLocation(const std::wstring& env) {
     platform::RegKey key;
+    std::wstring location;
     if (key.open(platform::RegRoot::localMachine,
                  L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VexalLauncher" + env,
-                 platform::kKeyRead) != platform::kErrorSuccess) {
+                 platform::kKeyRead) != platform::kErrorSuccess ||
+        key.readString(L"InstallLocation", location, 520) != platform::kErrorSuccess) {
         return L"";
     }
-    constexpr std::uint32_t kBufferBytes = 520;
-    std::vector<std::uint16_t> buffer(kBufferBytes / 2, 0);
-    std::uint32_t type = 0;
-    std::uint32_t size = kBufferBytes;
-    const long status = key.queryValue(L"InstallLocation", &type, buffer.data(), &size);
-    key.close();
-    if (status != platform::kErrorSuccess ||
-        (type != platform::kRegSz && type != platform::kRegExpandSz)) {
-        return L"";
-    }
-    // The text up to its first NUL, never beyond the buffer.
-    std::wstring location;
-    for (auto unit : buffer) {
-        if (unit == 0) break;
-        location.push_back(static_cast<wchar_t>(unit));
-    }
-    return location;
+    return location.substr(0, location.find(L'\0'));
 }
 
 }  // namespace

@@ -1,55 +1,19 @@
 // Reading the game's record: its title, install folder and number as the platform
 // stored them below HKEY_CURRENT_USER.
-#include <vector>
-
 #include "engine/game_folder_rules.h"
 #include "engine/game_uninstall_helper.h"
 #include "log/logger.h"
 
-namespace {
-
-// Reads a value's type and size, then its data, once; false when the value changed size
-// or stopped being text in between.
-bool readTextOnce(const platform::RegKey& key, const std::wstring& valueName, std::wstring& text) {
-    std::uint32_t type = 0;
-    std::uint32_t bytes = 0;
-    (void)key.queryValue(valueName, &type, nullptr, &bytes);  // a missing value leaves type 0
-    if ((type != platform::kRegSz && type != platform::kRegExpandSz) || bytes == 0) {
-        text.clear();
-        return true;
-    }
-    // Storage for the whole byte count (an odd count has one byte beyond the characters),
-    // in UTF-16 units whatever the width of wchar_t.
-    std::vector<std::uint16_t> units((bytes + 1) / 2, 0);
-    std::uint32_t secondType = 0;
-    std::uint32_t secondBytes = bytes;
-    const long status = key.queryValue(valueName, &secondType, units.data(), &secondBytes);
-    const bool stillText = secondType == platform::kRegSz || secondType == platform::kRegExpandSz;
-    if (status != platform::kErrorSuccess || secondBytes != bytes || !stillText) return false;
-    text.assign(bytes / 2, L'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<wchar_t>(units[i]);
-    return true;
-}
-
-}  // namespace
-
+// Empty when the key or value is missing, not text or keeps changing: readString leaves
+// the text alone then.
 std::wstring GameUninstallHelper::_regReadString(const std::wstring& subKey,
                                                  const std::wstring& valueName) {
     platform::RegKey key;
-    if (key.open(platform::RegRoot::currentUser, subKey, platform::kKeyRead) !=
-        platform::kErrorSuccess) {
-        return L"";
-    }
-    // A value that changes size between the size query and the read is read again, a few
-    // times; one that keeps changing counts as missing. Nothing half-read is returned.
     std::wstring text;
-    bool complete = false;
-    for (int attempt = 0; attempt < 3 && !complete; ++attempt) {
-        complete = readTextOnce(key, valueName, text);
+    if (key.open(platform::RegRoot::currentUser, subKey, platform::kKeyRead) ==
+        platform::kErrorSuccess) {
+        (void)key.readString(valueName, text);
     }
-    key.close();
-    if (!complete) return L"";
-    while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
 }
 

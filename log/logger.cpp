@@ -26,16 +26,6 @@ std::mutex gMutex;  // guards gLogger and every write to its file
 std::unique_ptr<Logger> gLogger;
 std::atomic<int> gThreshold{-1};  // -1 while there is no logger
 
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-long long daysFromCivil(long long year, long long month, long long day) {
-    year -= month <= 2 ? 1 : 0;
-    const long long era = (year >= 0 ? year : year - 399) / 400;
-    const long long yearOfEra = year - era * 400;
-    const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
 // The date of a day counted from 1970-01-01, as year, month and day.
 void civilFromDays(long long days, long long& year, long long& month, long long& day) {
     days += 719468;
@@ -122,6 +112,16 @@ std::size_t skipOperator(const std::string& text, std::size_t pos) {
 }
 
 }  // namespace
+
+// Counts by 400-year eras of 146097 days, years starting in March so leap days come last.
+long long daysFromCivil(long long year, long long month, long long day) {
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long yearOfEra = year - era * 400;
+    const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
 
 // Replaces any logger with a new one; its file is opened by the first record written.
 void init(Severity maxSeverity, const std::wstring& filePath) {

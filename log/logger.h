@@ -36,6 +36,9 @@ std::string functionName(const char* prettyFunction);
 // One formatted line, without its line end, for the given local time in milliseconds.
 std::string formatLine(long long epochMillis, Severity severity, unsigned long threadId,
                        const std::string& function, int line, const std::wstring& message);
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar (local time stamps
+// are made from the calendar date the C library gives).
+long long daysFromCivil(long long year, long long month, long long day);
 // UTF-16 (or UTF-32 where wchar_t is 32 bits) to UTF-8; unpaired surrogates become U+FFFD.
 std::string toUtf8(const std::wstring& text);
 

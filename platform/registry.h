@@ -3,7 +3,10 @@
 // status numbers Windows gives (0 success, 2 not found, 5 access denied, 234 more data).
 
 #include <cstdint>
+#include <limits>
 #include <string>
+
+#include "platform/unique_handle.h"
 
 namespace platform {
 
@@ -17,15 +20,11 @@ constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorMoreData = 234;
+constexpr long kErrorUnsupportedType = 1630;  // ERROR_UNSUPPORTED_TYPE
 
 // Owns one open registry key and closes it when it goes out of scope.
 class RegKey {
 public:
-    RegKey() = default;
-    ~RegKey();
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
     // Opens root\path with the given access (RegOpenKeyExW); returns the status.
     [[nodiscard]] long open(RegRoot root, const std::wstring& path, std::uint32_t access);
     // RegQueryValueExW: with data null only the type and byte count are read. On a
@@ -33,12 +32,22 @@ public:
     // count gets the needed size on 234.
     [[nodiscard]] long queryValue(const std::wstring& name, std::uint32_t* type, void* data,
                                   std::uint32_t* bytes) const;
+    // Reads a text value (REG_SZ or REG_EXPAND_SZ, unexpanded) as its UTF-16 units, one
+    // wchar_t each, without its trailing NULs (NULs inside stay; an odd last byte is
+    // dropped). A value that changes between the size query and the read is read again,
+    // twice at most. Returns 2 for a missing value, 1630 for one that is not text, 234 for
+    // one longer than maxBytes or that keeps changing; text is left alone on any failure.
+    [[nodiscard]] long readString(
+        const std::wstring& name, std::wstring& text,
+        std::uint32_t maxBytes = std::numeric_limits<std::uint32_t>::max()) const;
     // Closes the key now (RegCloseKey); the destructor does it otherwise.
-    void close();
-    bool isOpen() const { return _handle != nullptr; }
+    void close() { _key.reset(); }
+    bool isOpen() const { return _key.valid(); }
 
 private:
-    void* _handle = nullptr;
+    // Closes one key of this platform.
+    static void closeKey(void* key);
+    UniqueHandle<void*, closeKey> _key;
 };
 
 // Deletes root\path in the given view (RegDeleteKeyExW); keys with subkeys are refused.

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/unique_handle.h"
+
 namespace platform {
 
 constexpr int kCsidlLocalAppData = 0x001c;    // CSIDL_LOCAL_APPDATA
@@ -19,19 +21,16 @@ std::wstring folderPath(int csidl);
 // Owns a process handle and closes it when it goes out of scope.
 class ProcessHandle {
 public:
-    ProcessHandle() = default;
-    ~ProcessHandle();
-    ProcessHandle(const ProcessHandle&) = delete;
-    ProcessHandle& operator=(const ProcessHandle&) = delete;
-
-    bool valid() const { return _handle != nullptr; }
+    bool valid() const { return _process.valid(); }
     // Waits without a time-out until the process has ended.
     void waitForExit() const;
     // Takes ownership of a raw handle, closing any held before.
-    void reset(void* handle = nullptr);
+    void reset(void* handle = nullptr) { _process.reset(handle); }
 
 private:
-    void* _handle = nullptr;
+    // Closes one process handle of this platform.
+    static void closeProcess(void* process);
+    UniqueHandle<void*, closeProcess> _process;
 };
 
 // ShellExecuteExW with the verb "runas". On success `process` holds the started process

@@ -17,14 +17,14 @@ struct SimKey {
 
 }  // namespace
 
-RegKey::~RegKey() { close(); }
+void RegKey::closeKey(void* key) { delete static_cast<SimKey*>(key); }
 
 long RegKey::open(RegRoot root, const std::wstring& path, std::uint32_t access) {
     close();
     const std::wstring id = sim::regKeyId(root, access & kKeyWow64_32Key, path);
     std::lock_guard<std::mutex> lock(sim::state().mutex);
     if (sim::state().keys.count(id) == 0) return kErrorFileNotFound;
-    _handle = new SimKey{id};
+    _key.reset(new SimKey{id});
     return kErrorSuccess;
 }
 
@@ -35,7 +35,7 @@ long RegKey::queryValue(const std::wstring& name, std::uint32_t* type, void* dat
     {
         std::lock_guard<std::mutex> lock(sim::state().mutex);
         hook = sim::state().valueQueryHook;
-        auto key = sim::state().keys.find(static_cast<SimKey*>(_handle)->id);
+        auto key = sim::state().keys.find(static_cast<SimKey*>(_key.get())->id);
         if (key == sim::state().keys.end()) {
             status = kErrorKeyDeleted;
         } else if (auto value = key->second.values.find(sim::lowered(name));
@@ -55,11 +55,6 @@ long RegKey::queryValue(const std::wstring& name, std::uint32_t* type, void* dat
     }
     if (hook) hook();
     return status;
-}
-
-void RegKey::close() {
-    delete static_cast<SimKey*>(_handle);
-    _handle = nullptr;
 }
 
 long regDeleteKey(RegRoot root, const std::wstring& path, std::uint32_t view) {

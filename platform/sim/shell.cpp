@@ -20,13 +20,11 @@ bool shellOpen(const std::wstring& file, const std::wstring& parameters) {
     return sim::state().shellOpenSucceeds;
 }
 
-ProcessHandle::~ProcessHandle() { reset(); }
+void ProcessHandle::closeProcess(void*) {}
 
 void ProcessHandle::waitForExit() const {
     // The simulated child ran to its end inside shellRunAs.
 }
-
-void ProcessHandle::reset(void* handle) { _handle = handle; }
 
 bool shellRunAs(const std::wstring& file, const std::wstring& parameters, ProcessHandle& process,
                 unsigned long& lastError) {

@@ -1,48 +1,42 @@
 #pragma once
-// Owners of Win32 handles that are closed by a function taking the handle: kernel objects
-// (CloseHandle) and file listings (FindClose). Internal to the Win32 platform code.
+// The Win32 kinds of handle and their owners, all typedefs of the one owner template.
+// Internal to the Win32 platform code.
 
 #include <windows.h>
+// After windows.h, which it depends on (the comment keeps clang-format from sorting it).
+#include <objbase.h>
 
-#include <utility>
+#include "platform/unique_handle.h"
 
 namespace platform::win32 {
 
-// Owns one handle and releases it with Close when it goes out of scope. Both null and
-// INVALID_HANDLE_VALUE count as no handle, since Win32 calls use either for failure.
-// Movable, so owners can be returned and kept in vectors.
-template <BOOL(WINAPI* Close)(HANDLE)>
-class BasicHandleOwner {
-public:
-    BasicHandleOwner() = default;
-    explicit BasicHandleOwner(HANDLE handle) : _handle(handle) {}
-    ~BasicHandleOwner() { reset(); }
-    BasicHandleOwner(BasicHandleOwner&& other) noexcept
-        : _handle(std::exchange(other._handle, nullptr)) {}
-    BasicHandleOwner& operator=(BasicHandleOwner&& other) noexcept {
-        if (this != &other) reset(std::exchange(other._handle, nullptr));
-        return *this;
-    }
-    BasicHandleOwner(const BasicHandleOwner&) = delete;
-    BasicHandleOwner& operator=(const BasicHandleOwner&) = delete;
+// Both null and INVALID_HANDLE_VALUE count as no handle, since Win32 calls use either
+// for failure.
+inline bool heldHandle(HANDLE handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
 
-    // True when a handle is held.
-    bool valid() const { return _handle != nullptr && _handle != INVALID_HANDLE_VALUE; }
-    // The held handle, still owned.
-    HANDLE get() const { return _handle; }
-    // Closes the held handle, if any, and takes the new one.
-    void reset(HANDLE handle = nullptr) {
-        if (valid()) Close(_handle);
-        _handle = handle;
-    }
+// Ends one successful CoInitializeEx (S_OK or S_FALSE both need a CoUninitialize).
+inline void uninitializeCom(HRESULT) { CoUninitialize(); }
+// True when CoInitializeEx succeeded.
+inline bool comInitialized(HRESULT result) { return SUCCEEDED(result); }
+// Releases one reference to a COM object.
+template <typename Interface>
+void releaseCom(Interface* object) {
+    object->Release();
+}
 
-private:
-    HANDLE _handle = nullptr;
-};
-
-// A kernel object handle (process, file, event...), closed with CloseHandle.
-using HandleOwner = BasicHandleOwner<CloseHandle>;
+// A kernel object handle (process, file, event, snapshot...), closed with CloseHandle.
+using HandleOwner = UniqueHandle<HANDLE, CloseHandle, nullptr, heldHandle>;
 // A FindFirstFileExW listing, closed with FindClose.
-using FindOwner = BasicHandleOwner<FindClose>;
+using FindOwner = UniqueHandle<HANDLE, FindClose, nullptr, heldHandle>;
+// The calling thread's COM initialisation: the HRESULT CoInitializeEx gave, or
+// CO_E_NOTINITIALIZED for none.
+using ComInitOwner = UniqueHandle<HRESULT, uninitializeCom, CO_E_NOTINITIALIZED, comInitialized>;
+// One COM interface pointer, released when the owner goes.
+template <typename Interface>
+using ComOwner = UniqueHandle<Interface*, releaseCom<Interface>>;
+// A string the shell allocated, freed with CoTaskMemFree.
+using CoTaskString = UniqueHandle<PWSTR, CoTaskMemFree>;
 
 }  // namespace platform::win32

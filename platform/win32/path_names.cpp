@@ -9,6 +9,7 @@
 #include "platform/win32/extended_path.h"
 #include "platform/win32/handle_owner.h"
 #include "platform/win32/handle_path.h"
+#include "platform/win32/text_buffer.h"
 
 namespace platform {
 namespace {
@@ -31,23 +32,6 @@ std::wstring ordinaryForm(const std::wstring& path) {
     return drive ? rest : std::wstring();
 }
 
-// Calls fill(buffer, size) with a buffer as large as the call asks for; fill returns the
-// length written, or the size needed (with its NUL) when the buffer is too small, or 0.
-template <typename Fill>
-std::wstring grownBuffer(Fill fill) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length);
-    }
-    return {};
-}
-
 }  // namespace
 
 std::wstring longPathName(const std::wstring& path) {
@@ -56,7 +40,7 @@ std::wstring longPathName(const std::wstring& path) {
     std::wstring asked = path;
     std::replace(asked.begin(), asked.end(), L'/', L'\\');
     if (asked.size() >= MAX_PATH) asked = win32::extendedPath(path);
-    return ordinaryForm(grownBuffer([&asked](wchar_t* buffer, DWORD size) {
+    return ordinaryForm(win32::grownText([&asked](wchar_t* buffer, DWORD size) {
         return GetLongPathNameW(asked.c_str(), buffer, size);
     }));
 }
@@ -74,7 +58,7 @@ std::wstring finalPathName(const std::wstring& path) {
 namespace win32 {
 
 std::wstring finalPathOfHandle(HANDLE handle) {
-    return ordinaryForm(grownBuffer([handle](wchar_t* buffer, DWORD size) {
+    return ordinaryForm(win32::grownText([handle](wchar_t* buffer, DWORD size) {
         return GetFinalPathNameByHandleW(handle, buffer, size,
                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }));

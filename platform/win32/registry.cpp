@@ -14,15 +14,15 @@ HKEY rootKey(RegRoot root) {
 
 }  // namespace
 
-// Closes the key if one is open.
-RegKey::~RegKey() { close(); }
+// RegCloseKey.
+void RegKey::closeKey(void* key) { RegCloseKey(static_cast<HKEY>(key)); }
 
 // Opens root\path, closing any key held before.
 long RegKey::open(RegRoot root, const std::wstring& path, std::uint32_t access) {
     close();
     HKEY key = nullptr;
     const LSTATUS status = RegOpenKeyExW(rootKey(root), path.c_str(), 0, access, &key);
-    if (status == ERROR_SUCCESS) _handle = key;
+    if (status == ERROR_SUCCESS) _key.reset(key);
     return status;
 }
 
@@ -32,9 +32,10 @@ long RegKey::queryValue(const std::wstring& name, std::uint32_t* type, void* dat
                         std::uint32_t* bytes) const {
     DWORD valueType = type != nullptr ? *type : 0;
     DWORD byteCount = bytes != nullptr ? *bytes : 0;
-    const LSTATUS status = RegQueryValueExW(
-        static_cast<HKEY>(_handle), name.c_str(), nullptr, type != nullptr ? &valueType : nullptr,
-        static_cast<BYTE*>(data), bytes != nullptr ? &byteCount : nullptr);
+    const LSTATUS status =
+        RegQueryValueExW(static_cast<HKEY>(_key.get()), name.c_str(), nullptr,
+                         type != nullptr ? &valueType : nullptr, static_cast<BYTE*>(data),
+                         bytes != nullptr ? &byteCount : nullptr);
     if (status == ERROR_SUCCESS) {
         if (type != nullptr) *type = valueType;
         if (bytes != nullptr) *bytes = byteCount;
@@ -42,14 +43,6 @@ long RegKey::queryValue(const std::wstring& name, std::uint32_t* type, void* dat
         *bytes = byteCount;
     }
     return status;
-}
-
-// Closes the key now; nothing happens when none is open.
-void RegKey::close() {
-    if (_handle != nullptr) {
-        RegCloseKey(static_cast<HKEY>(_handle));
-        _handle = nullptr;
-    }
 }
 
 // Deletes one key without subkeys in the given registry view.

@@ -10,29 +10,15 @@
 
 #include <cwchar>
 
+#include "platform/win32/handle_owner.h"
+#include "platform/win32/text_buffer.h"
+
 namespace platform {
 namespace {
 
-// Owns a string the shell allocated with CoTaskMemAlloc and frees it with CoTaskMemFree.
-class CoTaskString {
-public:
-    CoTaskString() = default;
-    ~CoTaskString() { CoTaskMemFree(_text); }
-    CoTaskString(const CoTaskString&) = delete;
-    CoTaskString& operator=(const CoTaskString&) = delete;
-
-    // The address the shell writes the string pointer to.
-    PWSTR* put() { return &_text; }
-    // The string, or null.
-    PCWSTR get() const { return _text; }
-
-private:
-    PWSTR _text = nullptr;
-};
-
 // The path of a known folder; empty when the query fails.
 std::wstring knownFolder(REFKNOWNFOLDERID id) {
-    CoTaskString path;
+    win32::CoTaskString path;
     if (FAILED(SHGetKnownFolderPath(id, 0, nullptr, path.put())) || path.get() == nullptr) {
         return {};
     }
@@ -72,18 +58,12 @@ bool shellOpen(const std::wstring& file, const std::wstring& parameters) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
-// Closes the process handle if one is held.
-ProcessHandle::~ProcessHandle() { reset(); }
+// CloseHandle.
+void ProcessHandle::closeProcess(void* process) { CloseHandle(process); }
 
 // Waits until the held process has ended; returns at once when none is held.
 void ProcessHandle::waitForExit() const {
-    if (_handle != nullptr) WaitForSingleObject(_handle, INFINITE);
-}
-
-// Closes the held handle and takes the new one.
-void ProcessHandle::reset(void* handle) {
-    if (_handle != nullptr) CloseHandle(_handle);
-    _handle = handle;
+    if (valid()) WaitForSingleObject(_process.get(), INFINITE);
 }
 
 // ShellExecuteExW with "runas", keeping the started process's handle.
@@ -105,21 +85,13 @@ bool shellRunAs(const std::wstring& file, const std::wstring& parameters, Proces
     return true;
 }
 
-// GetModuleFileNameW, growing the buffer while the path fills it (a filled buffer means
-// the path was cut short), up to the longest path Windows allows.
+// GetModuleFileNameW; a filled buffer means the path was cut short, so twice the room
+// is asked for then.
 std::wstring moduleFileName() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    while (true) {
-        const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-        if (length == 0) return {};
-        if (length < size) {
-            buffer.resize(length);
-            return buffer;
-        }
-        if (buffer.size() > 65536) return {};
-        buffer.resize(buffer.size() * 2);
-    }
+    return win32::grownText([](wchar_t* buffer, DWORD size) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
+        return length < size ? length : 2 * size;
+    });
 }
 
 // The folders no removal may touch, each query that fails left out.

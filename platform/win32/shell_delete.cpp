@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 
 #include "platform/shell.h"
+#include "platform/win32/handle_owner.h"
 
 namespace platform {
 namespace {
@@ -19,67 +20,28 @@ static_assert(kDeleteFlags ==
                    FOFX_SHOWELEVATIONPROMPT | FOFX_NOCOPYHOOKS | FOFX_REQUIREELEVATION),
               "delete flags");
 
-// Owns the calling thread's COM initialisation; uninitialises only when it succeeded
-// (S_OK or S_FALSE), since every successful CoInitializeEx needs one CoUninitialize.
-class CoInitOwner {
-public:
-    explicit CoInitOwner(DWORD flags) : _result(CoInitializeEx(nullptr, flags)) {}
-    ~CoInitOwner() {
-        if (SUCCEEDED(_result)) CoUninitialize();
-    }
-    CoInitOwner(const CoInitOwner&) = delete;
-    CoInitOwner& operator=(const CoInitOwner&) = delete;
-
-    // True when COM is usable on this thread.
-    bool succeeded() const { return SUCCEEDED(_result); }
-
-private:
-    HRESULT _result;
-};
-
-// Owns one COM interface pointer and releases it when it goes out of scope.
-template <typename Interface>
-class ComOwner {
-public:
-    ComOwner() = default;
-    ~ComOwner() {
-        if (_pointer != nullptr) _pointer->Release();
-    }
-    ComOwner(const ComOwner&) = delete;
-    ComOwner& operator=(const ComOwner&) = delete;
-
-    // The address a creating call writes the new pointer to; only on an empty owner.
-    Interface** put() { return &_pointer; }
-    // The pointer, still owned.
-    Interface* get() const { return _pointer; }
-    // Calls through the pointer.
-    Interface* operator->() const { return _pointer; }
-
-private:
-    Interface* _pointer = nullptr;
-};
-
 }  // namespace
 
 // Deletes the item through IFileOperation; false as soon as one step fails.
 bool shellDeleteItem(const std::wstring& itemText) {
-    CoInitOwner com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    if (!com.succeeded()) return false;
+    win32::ComInitOwner com(
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    if (!com.valid()) return false;
 
     // Declared after `com`, so they are released before COM is uninitialised.
-    ComOwner<IFileOperation> operation;
+    win32::ComOwner<IFileOperation> operation;
     if (FAILED(CoCreateInstance(CLSID_FileOperation, nullptr, CLSCTX_ALL,
                                 IID_PPV_ARGS(operation.put())))) {
         return false;
     }
-    if (FAILED(operation->SetOperationFlags(kDeleteFlags))) return false;
+    if (FAILED(operation.get()->SetOperationFlags(kDeleteFlags))) return false;
 
-    ComOwner<IShellItem> item;
+    win32::ComOwner<IShellItem> item;
     if (FAILED(SHCreateItemFromParsingName(itemText.c_str(), nullptr, IID_PPV_ARGS(item.put())))) {
         return false;
     }
-    if (FAILED(operation->DeleteItem(item.get(), nullptr))) return false;
-    return SUCCEEDED(operation->PerformOperations());
+    if (FAILED(operation.get()->DeleteItem(item.get(), nullptr))) return false;
+    return SUCCEEDED(operation.get()->PerformOperations());
 }
 
 }  // namespace platform

@@ -1,34 +1,24 @@
 #!/usr/bin/env python3
-"""Faults end to end under Wine: files held open, attributes that cannot be cleared,
-entries appearing during the removal, a missing, held or read-only log file, a record
-that changes under the program, values of odd types, competing starts and a long path.
-Each case checks the final box, the exact log lines, what was deleted and kept, the exit
-status, and the canaries of safety_test.py.
-
-Run like e2e_test.py (same options), inside scripts/with-wine-rig; --summary FILE as in
-safety_test.py.
+"""Faults end to end under Wine: files held open or immutable, entries appearing during the
+removal, a missing, held or read-only log file, a record that changes under the program,
+values of odd types and competing starts. Each row checks the result box, the exact log
+lines, what was deleted and kept, the exit status and the harness's canaries. Run it as
+tests/e2e/harness.py says; --summary counts it as suite "faults".
 """
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
 
-import e2e_test as e2e
-import safety_test as safety
-import uninstall_test as ui
+import harness as h
+from harness import GAME, RECORD
 
-GAME = safety.GAME
-RECORD = r"Software\ORBA_qa\Apps\77"
-TEMP_LINES = [
-    ui.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
-    ui.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json"),
-]
-SUCCESS_LINES = TEMP_LINES + [ui.line("INFO", "_regDeleteKey", "Deleted registry key: " + RECORD)]
-FAILED_2 = e2e.error_line(e2e.ON_EVENT, "Fail to uninstall due to error(2)")
+REMOVAL = "_removeDirectoriesRecursive"
+FAILED_FOLDER = h.error_line("_deleteGameFolder", "Failed to delete game folder: " + GAME)
 # A folder chain that takes the held file's path past 260 characters.
 DEEP = "\\".join(["deep"] + [f"level{i}_" + "x" * 40 for i in range(6)])
+EARLIER = b"\xef\xbb\xbfearlier\r\n"
 
 # Creates files in the folders it is given, one in each every millisecond or so, until
 # the stop file appears, the folders are gone or 20 s pass; prints how many it made.
@@ -42,8 +32,7 @@ while not os.path.exists(stop) and time.monotonic() < end:
         try:
             with open(os.path.join(folder, f"spawn_{made}.tmp"), "xb") as f:
                 f.write(b"s")
-            made += 1
-            alive += 1
+            made, alive = made + 1, alive + 1
         except OSError:
             pass
     if not alive:
@@ -53,318 +42,194 @@ print(made)
 """
 
 
-class Faults(safety.Guarded):
-    def setUp(self):
-        super().setUp()
-        self.helpers = []  # (popen, ready file) of holdopen runs
-        self.immutables = []
-        self.set_registry(safety.record(e2e.RECORD_QA) + "\r\n\r\n" + self.neighbour(),
-                          check_keys=[e2e.RECORD_QA])
+def hex_value(type_no, text):
+    return f"hex({type_no:x}):" + ",".join(f"{b:02x}" for b in text.encode("utf-16-le"))
 
-    def tearDown(self):
-        for path in self.immutables:
-            subprocess.run(["chattr", "-i", path], stderr=subprocess.DEVNULL, check=False)
-        for popen, ready in self.helpers:
-            if os.path.exists(ready):
-                os.remove(ready)
-            try:
-                popen.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(popen.pid, 9)
-                popen.wait()
-            popen.stdout.close()
-        super().tearDown()
 
-    # ---- helpers ------------------------------------------------------------------------
+# (case, folder below the game holding a file another process holds open): deleting it is
+# a sharing violation (32), reported without a relaunch.
+HELD_FILES = [("held_file_short_path", "bin"), ("held_file_past_260_characters", DEEP)]
 
-    def game(self):
-        """The game (with leftovers); returns {host path: bytes} of its files."""
-        self.install_game(guard=False)
-        files = {}
-        for folder, _, names in os.walk(self.host(GAME)):
-            for name in names:
-                with open(os.path.join(folder, name), "rb") as f:
-                    files[os.path.join(folder, name)] = f.read()
-        return files
+# (case, what makes the log unwritable): its records are lost, the uninstall succeeds.
+LOG_FAULTS = [("missing_log_folder_is_not_made", "missing"), ("log_held_by_another_writer", "held"),
+              ("read_only_log", "read-only")]
 
-    def hold(self, win_path, timeout_ms=90000):
+# (case, record values in .reg syntax over a complete record, code, _readGameInfo's line)
+ODD_VALUES = [
+    ("dword_title_fails_with_4", {"GameTitle": "dword:00000001"}, 4, "GameTitle not found in registry: "),
+    ("multi_sz_path_fails_with_3", {"GamePath": hex_value(7, GAME + "\0" + GAME + "\0\0")}, 3,
+     "GamePath not found in registry: "),
+    ("binary_path_fails_with_3", {"GamePath": hex_value(3, GAME + "\0")}, 3, "GamePath not found in registry: "),
+    ("unexpanded_path_is_refused_with_3", {"GamePath": hex_value(2, "%SystemRoot%\\Games\0")}, 3,
+     "GamePath refused, not a game folder: %SystemRoot%\\Games"),
+    ("huge_title_succeeds", {"GameTitle": '"' + "T" * 100000 + '"'}, 1, None),
+]
+
+
+class Faults(h.Case):
+    def hold(self, win_path):
         """holdopen.exe holds the file until release(); returns once it is open."""
-        helper = os.path.join(os.path.dirname(e2e.ARGS.driver), "holdopen.exe")
-        exe = os.path.join(self.rig.work, "holdopen.exe")
-        if not os.path.exists(exe):
-            shutil.copyfile(helper, exe)
-        ready = os.path.join(self.rig.work, f"ready{len(self.helpers)}")
+        ready = os.path.join(self.rig.work, "ready")
         if os.path.exists(ready):
             os.remove(ready)
-        popen = subprocess.Popen(["timeout", "120", self.rig.wine, r"C:\gu-e2e\holdopen.exe", win_path,
-                                  "C:\\gu-e2e\\" + os.path.basename(ready), str(timeout_ms)],
-                                 cwd=self.rig.drive_c, env=self.rig.env, stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
-        self.helpers.append((popen, ready))
-        deadline = time.monotonic() + 30
-        while not os.path.exists(ready):
-            if popen.poll() is not None:
-                self.fail(f"holdopen ended: {popen.stdout.read()!r}")
-            self.assertLess(time.monotonic(), deadline, "holdopen did not open the file")
+        run = self.rig.start([r"C:\gu-e2e\holdopen.exe", win_path, r"C:\gu-e2e\ready", "90000"], limit=120)
+        for _ in range(1500):
+            if os.path.exists(ready) or run.popen.poll() is not None:
+                break
             time.sleep(0.02)
-        return popen, ready
-
-    def immutable(self, path):
-        """chattr +i, undone in tearDown."""
-        if subprocess.run(["chattr", "+i", path], stderr=subprocess.DEVNULL).returncode:
-            self.skipTest("this file system cannot make a file immutable")
-        self.immutables.append(path)
+        self.assertTrue(os.path.exists(ready), "holdopen did not open the file")
+        return run, ready
 
     def release(self, held):
-        popen, ready = held
-        os.remove(ready)
-        self.assertEqual(popen.wait(30), 0, "holdopen was not holding the file to the end")
-
-    def run_faulty(self, code, lines, exact="77 _qa", before_yes=None):
-        """One attempt like safety_test's, with `before_yes` called while the question is up."""
-        safety.STATS["cases"] += 1
-        run = self.run_program(exact=exact)
-        status, box = self.rig.driver("--wait-ms", "30000")
-        self.assertEqual((status, box.get("text")), (0, e2e.QUESTION))
-        if before_yes:
-            before_yes()
-        self.press("yes")
-        box = self.result(run)
-        self.assert_guarded()
-        self.assert_result(box, code)
-        if lines is not None:
-            self.assert_log_lines(self.read_log("_qa"), lines)
-
-    def remaining(self, files):
-        """The game's files still there, each with its bytes unchanged."""
-        left = [p for p in files if os.path.exists(p)]
-        for path in left:
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), files[path], f"{path} changed")
-        return sorted(left)
-
-    def assert_record_kept(self):
-        self.assertTrue(self.rig.key_exists(e2e.RECORD_QA))
-
-    # ---- files that cannot be deleted -------------------------------------------------
+        os.remove(held[1])
+        self.assertEqual(held[0].popen.wait(30), 0, "holdopen was not holding the file to the end")
 
     def held_file(self, folder):
-        """A file in `folder` (below the game) is held open by another process: deleting
-        it is a sharing violation (32), which the program reports without relaunching."""
         held_win = GAME + "\\" + folder + r"\data.pak"
         self.write(self.host(held_win), b"held" * 8)
-        files = self.game()
+        files = self.install_game()
+        files[self.host(held_win)] = b"held" * 8
         held = self.hold(("\\\\?\\" if len(held_win) > 250 else "") + held_win)
-        chain = [GAME + "\\" + "\\".join(folder.split("\\")[:i]) for i in range(len(folder.split("\\")), 0, -1)]
-        self.run_faulty(2, TEMP_LINES + [
-            ui.line("ERROR", "_removeDirectoriesRecursive", "Remove file failed: " + held_win)
-        ] + [ui.line("ERROR", "_removeDirectoriesRecursive", "Remove dir failed: " + p) for p in chain + [GAME]] + [
-            ui.line("ERROR", "_deleteGameFolder", "Failed to delete game folder: " + GAME), FAILED_2])
+        parts = folder.split("\\")
+        chain = [GAME + "\\" + "\\".join(parts[:i]) for i in range(len(parts), 0, -1)] + [GAME]
+        self.attempt(h.record(), 2, h.TEMP_LINES + [h.error_line(REMOVAL, "Remove file failed: " + held_win)]
+                     + [h.error_line(REMOVAL, "Remove dir failed: " + p) for p in chain] + [FAILED_FOLDER, h.failed(2)])
         self.assertEqual(self.remaining(files), [self.host(held_win)])
         self.release(held)
-        self.assert_record_kept()
+        self.assertTrue(self.rig.key_exists(h.RECORD_QA))
 
-    def test_held_file_short_path_fails_with_2_without_relaunch(self):
-        self.held_file("bin")
+    def log_fault(self, fault):
+        files = self.install_game()
+        before = None if fault == "missing" else EARLIER
+        if fault == "missing":
+            os.rmdir(self.rig.log_dir("_qa"))
+        else:
+            self.write(self.rig.log_path(), EARLIER)
+        if fault == "held":
+            held = self.hold(self.rig.user + r"\AppData\Local\VEXALqa\Logs\GameUninstaller.log")
+        if fault == "read-only":
+            # Wine running as root opens a chmod 444 file for writing; the immutable flag is
+            # what makes the open fail, as the read-only attribute would.
+            os.chmod(self.rig.log_path(), 0o444)
+            self.immutable(self.rig.log_path())
+        self.attempt(h.record(), 1, None)
+        self.assertEqual(self.read_log(), before)
+        self.assertEqual(self.remaining(files), [])
+        self.assertFalse(self.rig.key_exists(h.RECORD_QA))
+        self.assertEqual(os.path.exists(self.rig.log_dir("_qa")), fault != "missing")
+        if fault == "held":
+            self.release(held)
 
-    def test_held_file_past_260_characters_ends_like_its_short_twin(self):
-        self.assertGreater(len(GAME + "\\" + DEEP + r"\data.pak"), 260)
-        self.held_file(DEEP)
+    def odd_value(self, values, code, message):
+        files = self.install_game()
+        body = h.record() + "".join(f'\r\n"{name}"={value}' for name, value in values.items())  # later wins
+        if code == 1:
+            self.attempt(body, 1, h.TEMP_LINES + [h.line("INFO", "_regDeleteKey", "Deleted registry key: " + RECORD)])
+            self.assertEqual(self.remaining(files), [])
+            return
+        suffix = "" if "refused" in message else RECORD
+        self.attempt(body, code, [h.error_line(h.READ_INFO, message + suffix), h.failed(code)])
+        self.assertEqual(self.remaining(files), sorted(files))
+        self.assertTrue(self.rig.key_exists(h.RECORD_QA))
 
     def test_immutable_read_only_file_ends_with_2_through_the_worker(self):
-        locked_win = GAME + r"\bin\save.dat"
-        self.write(self.host(locked_win), b"save" * 8)
-        files = self.game()
-        os.chmod(self.host(locked_win), 0o444)
-        self.immutable(self.host(locked_win))
-        self.run_faulty(2, TEMP_LINES + [
-            ui.line("ERROR", "_worker", "[_worker] filesystem_error: filesystem error: permissions: "
-                    "Access denied [" + locked_win + "] path1=" + locked_win + " path2="),
-            FAILED_2])
-        left = self.remaining(files)
-        self.assertIn(self.host(locked_win), left)
-        self.assertTrue(set(left) <= set(files))
-        self.assert_record_kept()
+        locked = GAME + r"\bin\save.dat"
+        self.write(self.host(locked), b"save" * 8)
+        files = self.install_game()
+        os.chmod(self.host(locked), 0o444)
+        self.immutable(self.host(locked))
+        self.attempt(h.record(), 2, h.TEMP_LINES + [
+            h.error_line("_worker", "[_worker] filesystem_error: filesystem error: permissions: Access denied ["
+                         + locked + "] path1=" + locked + " path2="), h.failed(2)])
+        self.assertTrue(os.path.exists(self.host(locked)))
+        self.assertTrue(set(self.remaining(files)) <= set(files))
+        self.assertTrue(self.rig.key_exists(h.RECORD_QA))
 
     def test_entries_appearing_during_the_removal_end_in_a_clear_outcome(self):
-        for i in range(400):  # a tree that takes a while to remove
-            self.write(self.host(GAME + f"\\Content\\pak{i % 8}\\asset{i}.bin"), b"a" * 16)
-        files = self.game()
-        folders = sorted({os.path.dirname(p) for p in files} | {self.host(GAME)})
+        files = self.install_game(files=400)
+        folders = sorted({os.path.dirname(p) for p in files})
         stop = os.path.join(self.rig.work, "stop-spawner")
         if os.path.exists(stop):
             os.remove(stop)
-        safety.STATS["cases"] += 1
-        run = self.run_program(exact="77 _qa")
-        status, box = self.rig.driver("--wait-ms", "30000")
-        self.assertEqual((status, box.get("text")), (0, e2e.QUESTION))
-        spawner = subprocess.Popen([sys.executable, "-c", SPAWNER, stop] + folders, stdout=subprocess.PIPE)
-        started = time.monotonic()
+        spawner = []
+
+        def spawn():
+            spawner.append(subprocess.Popen([sys.executable, "-c", SPAWNER, stop] + folders, stdout=subprocess.PIPE))
         try:
-            self.press("yes")
-            box = self.result(run, within=90)
+            h.STATS["cases"] += 1
+            self.rig.set_registry(h.record() + "\r\n\r\n" + h.neighbour())
+            run = self.confirm(before_yes=spawn)
+            status, box = self.rig.driver("--wait-ms", "90000", "--press", "ok", timeout=120)
+            self.assertEqual(status, 0)
+            self.expect_exit(run, 0)
         finally:
             open(stop, "w").close()
-            made = int(spawner.communicate(timeout=30)[0] or 0)
-        took = time.monotonic() - started
+            made = int(spawner[0].communicate(timeout=30)[0] or 0) if spawner else 0
         self.assertGreater(made, 0, "the spawner made no file while the program ran")
         self.assert_guarded()
-        log = self.read_log("_qa").decode("utf-8")
-        lines = log.lstrip("\ufeff").splitlines()
-        allowed = re.compile(r".*\] (Removed \.vexal_temp: |Removed install_progress\.json|Remove (file|dir) "
-                             r"failed: " + re.escape(GAME) + r"(\\|$)|Deleted registry key: |Failed to delete "
-                             r"game folder: |Deleted combinedata_manifest: |Fail to uninstall due to error\(2\))")
-        for line in lines:
-            self.assertRegex(line, allowed)
-        if box["text"] == ui.SUCCESS:
-            self.assertRegex(lines[-1], "Deleted registry key: " + re.escape(RECORD) + "$")
-            self.assertFalse(self.rig.key_exists(e2e.RECORD_QA))
-        else:
-            self.assert_result(box, 2)
-            self.assertRegex(lines[-2], "Failed to delete game folder: " + re.escape(GAME) + "$")
-            self.assert_record_kept()
-        print(f"  spawner made {made} files; outcome {box['text']!r} after {took:.1f} s", file=sys.stderr)
+        lines = self.read_log().decode("utf-8").lstrip("\ufeff").splitlines()
+        allowed = re.compile(r".*\] (Removed \.vexal_temp: |Removed install_progress\.json|Remove (file|dir) failed: "
+                             + re.escape(GAME) + r"(\\|$)|Deleted registry key: |Failed to delete game folder: "
+                             r"|Deleted combinedata_manifest: |Fail to uninstall due to error\(2\))")
+        for text in lines:
+            self.assertRegex(text, allowed)
+        succeeded = box["text"] == h.SUCCESS
+        self.assertIn(box["text"], (h.SUCCESS, h.FAILURE.format(2)))
+        self.assertRegex(lines[-1 if succeeded else -2], ("Deleted registry key: " + re.escape(RECORD)) if succeeded
+                         else "Failed to delete game folder: " + re.escape(GAME) + "$")
+        self.assertEqual(self.rig.key_exists(h.RECORD_QA), not succeeded)
         # Whatever stays is the game's own or the spawner's, inside the game.
         for folder, _, names in os.walk(self.host(GAME)):
             for name in names:
                 self.assertTrue(name.startswith("spawn_") or os.path.join(folder, name) in files, name)
 
-    # ---- the log file -------------------------------------------------------------------
-
-    def log_fault(self, prepare):
-        """The log cannot be written: its records are lost, the uninstall succeeds."""
-        files = self.game()
-        before = prepare()
-        self.run_faulty(1, None)
-        self.assertEqual(self.read_log("_qa"), before)
-        self.assertFalse(any(os.path.exists(p) for p in files))
-        self.assertFalse(self.rig.key_exists(e2e.RECORD_QA))
-
-    def test_missing_log_folder_loses_the_records_and_is_not_made(self):
-        def prepare():
-            os.rmdir(self.rig.log_dir("_qa"))
-            return None
-        self.log_fault(prepare)
-        self.assertFalse(os.path.exists(self.rig.log_dir("_qa")))
-
-    def test_log_held_by_another_writer_loses_the_records(self):
-        held = []
-
-        def prepare():
-            self.write(self.rig.log_path("_qa"), b"\xef\xbb\xbfearlier\r\n")
-            held.append(self.hold(self.user + r"\AppData\Local\VEXALqa\Logs\GameUninstaller.log"))
-            return b"\xef\xbb\xbfearlier\r\n"
-        self.log_fault(prepare)
-        self.release(held[0])
-
-    def test_read_only_log_loses_the_records(self):
-        # Wine running as root opens a file with the read-only attribute (chmod 444) for
-        # writing; the immutable flag is what makes the open fail, as the attribute would.
-        def prepare():
-            self.write(self.rig.log_path("_qa"), b"\xef\xbb\xbfearlier\r\n")
-            os.chmod(self.rig.log_path("_qa"), 0o444)
-            self.immutable(self.rig.log_path("_qa"))
-            return b"\xef\xbb\xbfearlier\r\n"
-        self.log_fault(prepare)
-
-    # ---- the record -------------------------------------------------------------------
-
     def test_record_deleted_between_question_and_yes_fails_with_3(self):
-        files = self.game()
-        self.run_faulty(3, [
-            e2e.error_line(e2e.READ_INFO, "Apps registry not found: " + RECORD),
-            e2e.error_line(e2e.ON_EVENT, "Fail to uninstall due to error(3)"),
-        ], before_yes=lambda: self.rig.wine_run(["reg", "delete", e2e.RECORD_QA, "/f"], 30))
+        files = self.install_game()
+        self.attempt(h.record(), 3, [h.error_line(h.READ_INFO, "Apps registry not found: " + RECORD), h.failed(3)],
+                     before_yes=lambda: self.rig.wine_run(["reg", "delete", h.RECORD_QA, "/f"]))
         self.assertEqual(self.remaining(files), sorted(files))
 
     def test_record_with_a_subkey_succeeds_and_keeps_the_record(self):
-        self.game()
-        self.rig.wine_run(["reg", "add", e2e.RECORD_QA + r"\Saves", "/v", "Slot", "/d", "1", "/f"], 30)
-        self.run_faulty(1, TEMP_LINES + [
-            ui.line("ERROR", "_regDeleteKey", "Failed to delete registry key: " + RECORD + " (5)")])
+        self.install_game()
+        self.attempt(h.record() + "\r\n\r\n[" + h.RECORD_QA + '\\Saves]\r\n"Slot"="1"', 1, h.TEMP_LINES + [
+            h.error_line("_regDeleteKey", "Failed to delete registry key: " + RECORD + " (5)")])
         self.assertFalse(os.path.exists(self.host(GAME)))
-        self.assertEqual(self.rig.value_of(e2e.RECORD_QA + r"\Saves", "Slot"), "1")
-        self.assertEqual(self.rig.value_of(e2e.RECORD_QA, "GameTitle"), safety.TITLE)
-    # ---- competing starts -------------------------------------------------------------
+        self.assertEqual(self.rig.value_of(h.RECORD_QA + r"\Saves", "Slot"), "1")
+        self.assertEqual(self.rig.value_of(h.RECORD_QA, "GameTitle"), h.TITLE)
 
-    def test_two_starts_at_once_show_one_question(self):
-        safety.STATS["cases"] += 1
-        first, second = self.run_program(exact="77 _qa"), self.run_program(exact="77 _qa")
-        deadline = time.monotonic() + 30
-        while first.popen.poll() is None and second.popen.poll() is None:
-            self.assertLess(time.monotonic(), deadline, "neither start ended")
+    def test_two_starts_at_once_show_one_question_and_the_second_ends_with_1(self):
+        h.STATS["cases"] += 1
+        self.rig.set_registry(h.record() + "\r\n\r\n" + h.neighbour())
+        first, second = self.run_program(), self.run_program()
+        for _ in range(1500):
+            if first.popen.poll() is not None or second.popen.poll() is not None:
+                break
             time.sleep(0.02)
         ended, waiting = (first, second) if first.popen.poll() is not None else (second, first)
-        self.expect_exit(ended, 1)
-        status, box = self.rig.driver("--wait-ms", "10000", "--press", "no")
-        self.assertEqual((status, box["text"], box["count"]), (0, e2e.QUESTION, 1))
+        self.assertLess(self.expect_exit(ended, 1), 5.0, "the second instance did not end quickly")
+        self.answer(h.QUESTION, "", ["yes", "no"], "no")
         self.expect_exit(waiting, 0)
         self.expect_no_box(300)
         self.assert_guarded()
         self.assertEqual(os.listdir(self.rig.log_dir("_qa")), [])
 
-    def test_elevated_copy_beside_a_waiting_process_removes_the_game_silently(self):
-        files = self.game()
-        safety.STATS["cases"] += 1
-        run = self.run_program(exact="77 _qa")
-        status, box = self.rig.driver("--wait-ms", "30000")
-        self.assertEqual((status, box.get("text")), (0, e2e.QUESTION))
-        elevated = self.run_program(exact="77 _qa --elevated")
-        self.expect_exit(elevated, 0)
-        status, now = self.rig.driver("--wait-ms", "0")
-        self.assertEqual((now["count"], now["pid"]), (1, box["pid"]), "the elevated copy showed a box")
-        self.assertFalse(any(os.path.exists(p) for p in files))
-        self.assertFalse(self.rig.key_exists(e2e.RECORD_QA))
-        self.press("yes")
-        result = self.result(run)
-        self.assert_guarded()
-        self.assert_result(result, 3)
-        self.assert_log_lines(self.read_log("_qa"), SUCCESS_LINES + [
-            e2e.error_line(e2e.READ_INFO, "Apps registry not found: " + RECORD),
-            e2e.error_line(e2e.ON_EVENT, "Fail to uninstall due to error(3)"),
-        ])
+    def test_elevated_copy_beside_a_waiting_process_removes_the_game_without_a_box(self):
+        files = self.install_game()
+
+        def elevated():
+            self.expect_exit(self.run_program("77 _qa --elevated"), 0)
+            status, now = self.rig.driver("--wait-ms", "0")
+            self.assertEqual(now["count"], 1, "the elevated copy showed a box")
+            self.assertEqual(self.remaining(files), [])
+            self.assertFalse(self.rig.key_exists(h.RECORD_QA))
+        self.attempt(h.record(), 3, h.TEMP_LINES + [
+            h.line("INFO", "_regDeleteKey", "Deleted registry key: " + RECORD),
+            h.error_line(h.READ_INFO, "Apps registry not found: " + RECORD), h.failed(3)], before_yes=elevated)
 
 
-
-def hex_value(type_no, data):
-    return f"hex({type_no:x}):" + ",".join(f"{b:02x}" for b in data)
-
-
-# (case, values of the record in .reg syntax, code, log message of _readGameInfo or None)
-ODD_VALUES = [
-    ("dword_title_fails_with_4", {"GameTitle": "dword:00000001"}, 4,
-     "GameTitle not found in registry: " + RECORD),
-    ("multi_sz_path_fails_with_3",
-     {"GamePath": hex_value(7, (GAME + "\0" + GAME + "\0\0").encode("utf-16-le"))}, 3,
-     "GamePath not found in registry: " + RECORD),
-    ("binary_path_fails_with_3", {"GamePath": hex_value(3, (GAME + "\0").encode("utf-16-le"))}, 3,
-     "GamePath not found in registry: " + RECORD),
-    ("unexpanded_path_is_refused_with_3",
-     {"GamePath": hex_value(2, "%SystemRoot%\\Games\0".encode("utf-16-le"))}, 3,
-     safety.REFUSED + "%SystemRoot%\\Games"),
-    ("huge_title_succeeds", {"GameTitle": '"' + "T" * 100000 + '"'}, 1, None),
-]
-
-
-def odd_value(self, values, code, message):
-    files = self.game()
-    body = [f"[HKEY_CURRENT_USER\\{RECORD}]", f'"GameTitle"="{safety.TITLE}"',
-            f'"GamePath"="{GAME.replace(chr(92), chr(92) * 2)}"', '"GameNo"="77"']
-    body += [f'"{name}"={value}' for name, value in values.items()]  # later lines win
-    self.set_registry("\r\n".join(body) + "\r\n\r\n" + self.neighbour(), check_keys=[e2e.RECORD_QA])
-    if code == 1:
-        self.run_faulty(1, SUCCESS_LINES)
-        self.assertFalse(os.path.exists(self.host(GAME)))
-        return
-    self.run_faulty(code, [e2e.error_line(e2e.READ_INFO, message),
-                           e2e.error_line(e2e.ON_EVENT, f"Fail to uninstall due to error({code})")])
-    self.assertEqual(self.remaining(files), sorted(files))
-
-
-for _name, _values, _code, _message in ODD_VALUES:
-    setattr(Faults, "test_odd_value_" + _name,
-            lambda self, v=_values, c=_code, m=_message: odd_value(self, v, c, m))
-
+h.add_rows(Faults, HELD_FILES, Faults.held_file)
+h.add_rows(Faults, LOG_FAULTS, Faults.log_fault)
+h.add_rows(Faults, ODD_VALUES, Faults.odd_value)
 
 if __name__ == "__main__":
-    safety.main("faults")
+    h.main("faults")

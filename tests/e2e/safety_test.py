@@ -1,232 +1,24 @@
 #!/usr/bin/env python3
 """Hostile inputs end to end under Wine: game folders, environment tokens, titles and game
-numbers chosen to make GameUninstaller.exe delete or write outside the game.
-
-Before every case, canaries with random bytes are placed in the system, program, user and
-platform folders, beside the game, at the root of C:, in an "outside" folder that only
-links reach, and wherever a hostile name would lead if it were used as it stands; after
-the case every one must be there byte for byte, with the outcome (box, exit status 0,
-log lines) the table gives.
-
-Run like e2e_test.py (same options), inside scripts/with-wine-rig. With --summary FILE one
-machine-readable line with the counts of the run is appended to FILE.
+numbers chosen to make GameUninstaller.exe delete or write outside the game. Every row is
+one attempt; after it every canary of the harness (system, program, user and platform
+folders, beside the game, the root of C:, an "outside" folder only links reach, and
+wherever a hostile name would lead) must hold its bytes, with the outcome the row gives.
+Run it as tests/e2e/harness.py says; --summary counts it as suite "hostile".
 """
 import ntpath
 import os
-import shutil
-import sys
-import tempfile
-import unittest
 
-import e2e_test as e2e
-import uninstall_test as ui
+import harness as h
+from harness import GAME, TITLE
 
-GAME = r"C:\Games\SpaceRace"
-TITLE = "Space Race"
 FORBIDDEN_IN_NAMES = '|\\?*<":>/'  # what the program strips from titles
 REFUSED = "GamePath refused, not a game folder: "
-# Another game's record and uninstall entry: they must survive every case.
-NEIGHBOUR_RECORD = r"HKEY_CURRENT_USER\Software\ORBA_qa\Apps\78"
-NEIGHBOUR_ENTRY = e2e.UNINSTALL + r"\Vexal_qa App 78"
-# Where canaries go (each gets gu-canary.bin); {user} is the profile, C:\users\<name>.
-CANARY_FOLDERS = [
-    r"C:\windows", r"C:\windows\system32", r"C:\Program Files", r"C:\ProgramData", "{user}",
-    r"{user}\Desktop", r"{user}\Documents", r"{user}\AppData\Local", r"{user}\AppData\Local\VEXAL",
-    r"{user}\AppData\Roaming", r"{user}\AppData\Roaming\Microsoft\Windows\Start Menu\Programs",
-    r"C:\Games", "C:\\",
-]
-# Named like what the clean-up steps remove inside a game folder: a step that reached
-# through a link into these folders would take them.
-LEFTOVER_NAMES = ["install_progress.json", r".vexal_temp\chunk.tmp", r"combinedata_manifest\m.bin"]
-
-STATS = {"cases": 0, "canary_bytes": 0, "lost": 0, "gaps": 0, "gap_lost": 0}
-
-
-def sanitized(title):
-    return "".join(c for c in title if c not in FORBIDDEN_IN_NAMES)
-
-
-def reg_string(name, value):
-    """A REG_SZ line of a .reg file; hex(1) (UTF-16LE with its NUL) when it holds a NUL."""
-    if "\0" in value:
-        data = (value + "\0").encode("utf-16-le")
-        return f'"{name}"=hex(1):' + ",".join(f"{b:02x}" for b in data)
-    return f'"{name}"="' + value.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-def record(key, title=TITLE, path=GAME, game_no="77"):
-    lines = [f"[{key}]"]
-    for name, value in (("GameTitle", title), ("GamePath", path), ("GameNo", game_no)):
-        if value is not None:
-            lines.append(reg_string(name, value))
-    return "\r\n".join(lines)
-
-
-class Guarded(e2e.E2ECase):
-    """Canaries around a small installed game; the helpers run one attempt and check it."""
-
-    @classmethod
-    def setUpClass(cls):
-        rig = cls.rig
-        cls.user = "C:\\users\\" + os.path.basename(rig.user_dir)
-        cls.local = cls.user + r"\AppData\Local"
-        cls.desktop = cls.user + r"\Desktop"
-        cls.programs = cls.user + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs"
-        # Outside the prefix: only the links the cases make lead there.
-        cls.outside = tempfile.mkdtemp(prefix="gu-outside-")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.outside, ignore_errors=True)
-
-    def setUp(self):
-        super().setUp()
-        self.canaries = {}  # host path -> bytes
-        self.made = []      # links, decoys and folders to take away after the case
-        self.decoys = 0
-        for folder in CANARY_FOLDERS:
-            self.canary(self.host(folder.format(user=self.user) + r"\gu-canary.bin"))
-        for name in LEFTOVER_NAMES + ["gu-canary.bin", r"sub\gu-canary.bin"]:
-            self.canary(os.path.join(self.outside, *name.split("\\")))
-        for name in LEFTOVER_NAMES:
-            self.canary(self.host(self.user + "\\" + name))
-            self.made.append(self.host(self.user + "\\" + name.split("\\")[0]))
-
-    def tearDown(self):
-        for path in reversed(self.made):
-            if os.path.islink(path) or os.path.isfile(path):
-                os.remove(path)
-            elif os.path.isdir(path):
-                shutil.rmtree(path, ignore_errors=True)
-        super().tearDown()
-
-    # ---- places -----------------------------------------------------------------------
-
-    def host(self, win_path):
-        return self.rig.host_path(win_path)
-
-    def write(self, path, data):
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-
-    def canary(self, path, size=64):
-        data = os.urandom(size)
-        self.write(path, data)
-        self.canaries[path] = data
-
-    def decoy(self, folder, name, variable):
-        """A canary where folder\\name leads when `variable`, the part of name that comes
-        from the input, holds separators: where the name would lead if used as it stands."""
-        win_path = ntpath.normpath(folder + "\\" + name)
-        if not any(c in variable for c in "\\/") or ":" in win_path[2:] or "\0" in win_path:
-            return
-        path = self.host(win_path)
-        if path in self.canaries or os.path.isdir(path):
-            return
-        top = path
-        while not os.path.exists(os.path.dirname(top)):
-            top = os.path.dirname(top)
-        self.made.append(top)
-        self.canary(path)
-        self.decoys += 1
-
-    def link(self, win_path, target):
-        """A Unix folder link at win_path (Wine shows it as a reparse point)."""
-        path = self.host(win_path)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        os.symlink(target, path)
-        self.made.append(path)
-
-    def install_game(self, guard):
-        """The game at GAME with its installer's leftovers; with guard, its files must
-        stay (the attempt is refused before anything is deleted)."""
-        game = self.host(GAME)
-        for name in [r"bin\game.exe", r"Content\a.pak", r"Content\b.pak"] + LEFTOVER_NAMES:
-            path = os.path.join(game, *name.split("\\"))
-            if guard:
-                self.canary(path, 32)
-            else:
-                self.write(path, os.urandom(32))
-        return game
-
-    def neighbour(self):
-        """Another game's record and uninstall entry, in .reg syntax."""
-        other = record(NEIGHBOUR_RECORD, "Other", r"C:\Games\Other", "78")
-        return other + f'\r\n\r\n[{NEIGHBOUR_ENTRY}]\r\n"DisplayName"="Other"'
-
-    # ---- one attempt ------------------------------------------------------------------
-
-    def answer(self, text, caption, buttons, press, wait_ms=30000):
-        """Waits for the box, checks what it shows and presses `press`: one driver run."""
-        status, box = self.rig.driver("--wait-ms", str(wait_ms), "--press", press,
-                                      timeout=wait_ms // 1000 + 30)
-        self.assertEqual(status, 0, f"no box to press {press} on within {wait_ms} ms: {box}")
-        self.assertEqual((box["text"], box["caption"], box["buttons"], box["icon"], box["count"]),
-                         (text, caption, buttons, "exclamation", 1))
-        self.assertEqual(box.get("pressed"), press)
-
-    def confirm(self, exact="77 _qa"):
-        run = self.run_program(exact=exact)
-        self.answer(e2e.QUESTION, "", ["yes", "no"], "yes")
-        return run
-
-    def result(self, run, within=60):
-        """Presses OK on the result box once it is up; the program must then end with 0.
-        Returns the box as it was shown."""
-        status, box = self.rig.driver("--wait-ms", str(within * 1000), "--press", "ok",
-                                      timeout=within + 30)
-        self.assertEqual(status, 0, f"no result box within {within} s: {box}")
-        self.expect_exit(run, 0)
-        return box
-
-    def assert_result(self, box, code):
-        """The box is the one for code (1: success), alone on the screen."""
-        text, caption = (ui.SUCCESS, "") if code == 1 else (e2e.FAILURE.format(code), "Error")
-        self.assertEqual((box["text"], box["caption"], box["buttons"], box["icon"], box["count"]),
-                         (text, caption, ["ok"], "exclamation", 1))
-
-    def attempt(self, exact, code, lines, log_env="_qa"):
-        """Runs the program with the command-line text `exact`, answers Yes, and checks the
-        canaries first, then the result `code` and exactly `lines` in the log of `log_env`
-        (None: no log file)."""
-        STATS["cases"] += 1
-        box = self.result(self.confirm(exact))
-        self.assert_guarded()
-        self.assert_result(box, code)
-        if log_env is not None:
-            self.assert_log_lines(self.read_log(log_env), lines)
-
-    def assert_guarded(self):
-        """Every canary holds its bytes; the neighbour's registry entries are there."""
-        lost = {}
-        for path, data in self.canaries.items():
-            try:
-                with open(path, "rb") as f:
-                    now = f.read()
-            except OSError:
-                now = b""
-            diff = sum(a != b for a, b in zip(data, now)) + abs(len(data) - len(now))
-            STATS["canary_bytes"] += len(data)
-            if diff:
-                lost[path] = diff
-        STATS["gap_lost" if getattr(self, "gap", False) else "lost"] += sum(lost.values())
-        if any(self.host(f + r"\gu-canary.bin") in lost for f in CANARY_FOLDERS[:2]):
-            # Wine itself may be broken now: the next rig makes the prefix again.
-            marker = os.path.join(os.environ["WINEPREFIX"], ".gu-prefix-ready")
-            if os.path.exists(marker):
-                os.remove(marker)
-        self.assertEqual(lost, {}, "canaries lost or changed (bytes per file)")
-        for key in (NEIGHBOUR_RECORD, NEIGHBOUR_ENTRY):
-            self.assertTrue(self.rig.key_exists(key), f"{key} is gone")
-
-
-# ---- the game folder from the record ----------------------------------------------------
 
 # (case, GamePath, set-up) -> refused with code 3 before anything is deleted. In the paths,
 # {user} is the profile, {u} the user name, {short:X} the short (8.3) name Wine gives to X.
-# Set-ups: "game" installs the game at GAME; "link X T" makes X a link to T ("outside":
-# the outside folder; otherwise a Windows path); "drive X: T" maps drive X: to T.
+# Set-ups, as Hostile.prepare reads them: "game", "victim F", "link X T", "drive X: T",
+# several joined by "; ".
 REFUSED_FOLDERS = [
     ("root_c", "C:\\", "game"),
     ("root_c_no_separator", "C:", "game"),
@@ -296,77 +88,6 @@ KNOWN_GAPS = [
     ("gap_platform_folder", r"{user}\AppData\Local\VEXAL", "game"),
 ]
 
-
-class HostileGameFolders(Guarded):
-    short_names = None  # long -> short, read once from Wine
-
-    def expand(self, template):
-        u = os.path.basename(self.rig.user_dir)
-        text = template.replace("{user}", self.user).replace("{u}", u)
-        while "{short:" in text:
-            start = text.index("{short:")
-            end = text.index("}", start)
-            long_path = text[start + 7:end]
-            short = self.short_name(long_path)
-            if not short or short.upper() == long_path.upper():
-                self.skipTest(f"Wine gives {long_path} no short name of its own")
-            text = text[:start] + short + text[end + 1:]
-        return text
-
-    def short_name(self, long_path):
-        if HostileGameFolders.short_names is None:
-            helper = os.path.join(os.path.dirname(e2e.ARGS.driver), "shortname.exe")
-            shutil.copyfile(helper, os.path.join(self.rig.work, "shortname.exe"))
-            wanted = [self.expand(t[7:-1]) for _, p, _ in REFUSED_FOLDERS
-                      for t in [p] if p.startswith("{short:")]
-            out = self.rig.wine_run([r"C:\gu-e2e\shortname.exe"] + wanted, 30)
-            names = out.stdout.decode("utf-8").splitlines()
-            HostileGameFolders.short_names = dict(zip(wanted, names))
-        return HostileGameFolders.short_names.get(long_path, "")
-
-    def prepare(self, setup):
-        if setup == "game":
-            self.install_game(guard=True)
-            return
-        if setup.startswith("victim "):
-            folder = self.host(setup[7:])
-            self.made.append(folder)
-            for name in ("a.bin", r"sub\b.bin"):
-                self.canary(os.path.join(folder, *name.split("\\")))
-            return
-        kind, at, target = setup.split(" ", 2)
-        target = self.outside if target == "outside" else self.host(self.expand(target))
-        if kind == "drive":
-            drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", at)
-            os.symlink(target, drive)
-            self.made.append(drive)
-            return
-        self.link(at, target)
-
-    def refused(self, game_path, setup):
-        path = self.expand(game_path)
-        self.prepare(setup)
-        self.set_registry(record(e2e.RECORD_QA, path=path) + "\r\n\r\n" + self.neighbour(),
-                          check_keys=[e2e.RECORD_QA])
-        self.attempt("77 _qa", 3, [e2e.error_line(e2e.READ_INFO, REFUSED + path),
-                                   e2e.error_line(e2e.ON_EVENT, "Fail to uninstall due to error(3)")])
-        self.assertTrue(self.rig.key_exists(e2e.RECORD_QA))
-
-    def known_gap(self, game_path, setup):
-        self.gap = True
-        STATS["gaps"] += 1
-        STATS["cases"] -= 1  # counted among the gaps, not the passing attempts
-        self.refused(game_path, setup)
-
-
-for _name, _path, _setup in REFUSED_FOLDERS:
-    setattr(HostileGameFolders, "test_" + _name,
-            lambda self, p=_path, s=_setup: self.refused(p, s))
-for _name, _path, _setup in KNOWN_GAPS:
-    setattr(HostileGameFolders, "test_" + _name,
-            unittest.expectedFailure(lambda self, p=_path, s=_setup: self.known_gap(p, s)))
-
-
 # Links inside a real game folder: each is removed as a link, never entered. Wine cannot
 # remove a Unix folder link (RemoveDirectoryW 145), so the run ends with code 2 and what
 # lies behind the link stays. (case, link inside the game, target)
@@ -375,35 +96,6 @@ LINKS_INSIDE = [
     ("deep_link_in_game_to_profile", r"Content\home", "{user}"),
     ("link_in_game_to_windows", "sys", r"C:\windows"),
 ]
-
-
-class LinksInsideTheGame(Guarded):
-    def inside(self, name, target):
-        self.install_game(guard=False)
-        target = self.outside if target == "outside" else self.host(target.format(user=self.user))
-        self.link(GAME + "\\" + name, target)
-        self.set_registry(record(e2e.RECORD_QA) + "\r\n\r\n" + self.neighbour(), check_keys=[e2e.RECORD_QA])
-        parents = [GAME + "\\" + name.rsplit("\\", 1)[0]] if "\\" in name else []
-        self.attempt("77 _qa", 2, [
-            ui.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
-            ui.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json"),
-            ui.line("ERROR", "_removeDirectoriesRecursive", "Remove file failed: " + GAME + "\\" + name),
-        ] + [ui.line("ERROR", "_removeDirectoriesRecursive", "Remove dir failed: " + p) for p in parents] + [
-            ui.line("ERROR", "_removeDirectoriesRecursive", "Remove dir failed: " + GAME),
-            ui.line("ERROR", "_deleteGameFolder", "Failed to delete game folder: " + GAME),
-            e2e.error_line(e2e.ON_EVENT, "Fail to uninstall due to error(2)"),
-        ])
-        # Everything but the link (and the folders holding it) is gone.
-        left = sorted(os.path.relpath(os.path.join(d, n), self.host(GAME))
-                      for d, dirs, files in os.walk(self.host(GAME)) for n in dirs + files)
-        self.assertEqual(left, sorted([name.replace("\\", "/")] + [p[len(GAME) + 1:] for p in parents]))
-
-
-for _name, _link, _target in LINKS_INSIDE:
-    setattr(LinksInsideTheGame, "test_" + _name, lambda self, l=_link, t=_target: self.inside(l, t))
-
-
-# ---- names built from the command line and the record -----------------------------------
 
 # (case, game number, token, title, record's GameNo, log lines) for a real game that is
 # removed (Success). Lines name what was refused; None: no log file may be written.
@@ -446,56 +138,9 @@ NAMES = [
 ]
 
 
-class HostileNames(Guarded):
-    def names(self, game_no, token, title, record_no, lines):
-        self.install_game(guard=False)
-        key = f"Software\\ORBA{token}\\Apps\\{game_no}"
-        # Keys that hostile tokens make outside ORBA_qa go again before the case.
-        stale = sorted({f"[-HKEY_CURRENT_USER\\Software\\ORBA{t.split(chr(92))[0]}]" for _, _, t, *_ in NAMES})
-        self.set_registry("\r\n".join(stale) + "\r\n\r\n" + record("HKEY_CURRENT_USER\\" + key, title=title,
-                                                                   game_no=record_no)
-                          + "\r\n\r\n" + self.neighbour(), check_keys=["HKEY_CURRENT_USER\\" + key])
-        # Canaries where each name would lead if used as it stands.
-        zone = {"": "live"}.get(token, token[1:] if token.startswith("_") else token)
-        suffix = token[1:] if token.startswith("_") else token
-        self.decoy(self.local, "VEXAL" + suffix + r"\Logs\GameUninstaller.log", suffix)
-        for shown in (sanitized(title), title):
-            self.decoy(self.desktop, shown + token + ".url", shown + token)
-            self.decoy(self.programs, "VEXAL" + token + "\\" + shown + token + ".url", token + shown)
-        self.decoy(self.local + r"\VEXAL\tmpgamemanifest", "tmpgamemanifest_" + record_no + "_" + zone + ".upf",
-                   record_no + zone)
-        # A name with a separator leads somewhere, unless a colon or NUL makes it no path.
-        if any(c in token + title + record_no for c in "\\/") and not any(
-                c in token + title + record_no for c in ":\0"):
-            self.assertGreater(self.decoys, 0, "no canary where the hostile name leads")
-        if lines is not None and token not in ("", "_qa"):
-            os.makedirs(self.rig.log_dir(token), exist_ok=True)
-            self.made.append(os.path.dirname(self.rig.log_dir(token)))
-        expected = [ui.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
-                    ui.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json")]
-        expected += [ui.line("ERROR", f, m) for f, m in lines or []]
-        expected.append(ui.line("INFO", "_regDeleteKey", "Deleted registry key: " + key))
-        self.attempt(f"{game_no} {token}".rstrip(), 1, expected, None if lines is None else token)
-        self.assertFalse(os.path.exists(self.host(GAME)))
-        self.assertFalse(self.rig.key_exists("HKEY_CURRENT_USER\\" + key))
-        if lines is None:  # no log in any environment's usual place either
-            for env in ("", "_qa"):
-                self.assertEqual(os.listdir(self.rig.log_dir(env)), [])
-
-
-for _name, _no, _token, _title, _record_no, _lines in NAMES:
-    setattr(HostileNames, "test_" + _name,
-            lambda self, a=_no, b=_token, c=_title, d=_record_no, e=_lines: self.names(a, b, c, d, e))
-
-
-# ---- the log file's place ---------------------------------------------------------------
-
-# (case, item below VEXALqa that the user's side replaces, link kind, target) for a real
-# game that is removed (Success) with no log: the target keeps its bytes and gains no file.
-# Targets are Windows paths or outside\NAME; a folder target holds a canary named like the
-# file the program would reach there, a file target is a canary unless its name begins
-# with "new" (a link to nothing). Items in {desktop} or {programs} are the game's
-# shortcuts or their folder: the log is then written, without a line for them.
+# (case, item that the user's side replaces, link kind, target): below VEXALqa, or in
+# {programs} and {desktop}, the game's shortcuts or their folder. Targets are Windows paths
+# or outside\NAME; the game is removed (Success) and the target keeps its bytes.
 LOG_LINKS = [
     ("log_folder_link_to_system_folder", "Logs", "symlink", r"C:\windows\gu-logs"),
     ("log_folder_link_to_outside", "Logs", "symlink", "outside"),
@@ -509,23 +154,143 @@ LOG_LINKS = [
 LINKED_FOLDER_FILES = {"Logs": "GameUninstaller.log", "VEXAL_qa": TITLE + "_qa.url"}
 
 
-class LinkedLog(Guarded):
+class Hostile(h.Case):
+    short_names = None  # long -> short, read once from Wine
+
+    def expand(self, template):
+        text = template.replace("{desktop}", r"{user}\Desktop").replace(
+            "{programs}", r"{user}\AppData\Roaming\Microsoft\Windows\Start Menu\Programs")
+        text = text.replace("{user}", self.rig.user).replace("{u}", self.rig.user[9:])
+        while "{short:" in text:
+            start = text.index("{short:")
+            end = text.index("}", start)
+            long_path = text[start + 7:end]
+            short = self.short_name(long_path)
+            if not short or short.upper() == long_path.upper():
+                self.skipTest(f"Wine gives {long_path} no short name of its own")
+            text = text[:start] + short + text[end + 1:]
+        return text
+
+    def short_name(self, long_path):
+        if Hostile.short_names is None:
+            wanted = [self.expand(p[7:-1]) for _, p, _ in REFUSED_FOLDERS if p.startswith("{short:")]
+            out = self.rig.wine_run([r"C:\gu-e2e\shortname.exe"] + wanted)
+            Hostile.short_names = dict(zip(wanted, out.stdout.decode("utf-8").splitlines()))
+        return Hostile.short_names.get(long_path, "")
+
+    def prepare(self, setups):
+        """Set-ups separated by "; ": "game": the game, guarded; "victim F": canaries in F;
+        "link X T": X (an empty folder replaced) links to T, "outside[\\rest]" or a Windows
+        path; "drive X: T": drive X: maps to T."""
+        for setup in setups.split("; "):
+            if setup == "game":
+                self.install_game(guard=True)
+                continue
+            if setup.startswith("victim "):
+                self.made.append(self.host(setup[7:]))
+                for name in ("a.bin", r"sub\b.bin"):
+                    self.canary(self.host(setup[7:] + "\\" + name))
+                continue
+            kind, at, target = setup.split(" ", 2)
+            if target.startswith("outside"):
+                target = os.path.join(self.outside, *target.split("\\")[1:])
+            else:
+                target = self.host(self.expand(target))
+            if kind == "link":
+                self.link(self.expand(at), target)
+                continue
+            drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", at)
+            os.symlink(target, drive)
+            self.made.append(drive)
+
+    def refused(self, game_path, setup):
+        path = self.expand(game_path)
+        self.prepare(setup)
+        self.attempt(h.record(path=path), 3, [h.error_line(h.READ_INFO, REFUSED + path), h.failed(3)])
+        self.assertTrue(self.rig.key_exists(h.RECORD_QA))
+
+    def known_gap(self, game_path, setup):
+        self.gap = True
+        self.refused(game_path, setup)
+
+    def inside(self, name, target):
+        """A link inside the game is removed as a link, never entered. Wine cannot remove
+        a Unix folder link (RemoveDirectoryW 145): the run ends with 2 and the link stays."""
+        self.install_game()
+        self.prepare(f"link {GAME}\\{name} {target}")
+        parents = [GAME + "\\" + name.rsplit("\\", 1)[0]] if "\\" in name else []
+        removal = "_removeDirectoriesRecursive"
+        self.attempt(h.record(), 2, h.TEMP_LINES + [
+            h.error_line(removal, "Remove file failed: " + GAME + "\\" + name)] + [
+            h.error_line(removal, "Remove dir failed: " + p) for p in parents + [GAME]] + [
+            h.error_line("_deleteGameFolder", "Failed to delete game folder: " + GAME), h.failed(2)])
+        left = sorted(os.path.relpath(os.path.join(d, n), self.host(GAME))
+                      for d, dirs, files in os.walk(self.host(GAME)) for n in dirs + files)
+        self.assertEqual(left, sorted([name.replace("\\", "/")] + [p[len(GAME) + 1:] for p in parents]))
+
+    def decoy(self, folder, name, variable):
+        """A canary where folder\\name leads when `variable`, the part of name that comes
+        from the input, holds separators: where the name would lead if used as it stands."""
+        win_path = ntpath.normpath(folder + "\\" + name)
+        if not any(c in variable for c in "\\/") or ":" in win_path[2:] or "\0" in win_path:
+            return 0
+        path = self.host(win_path)
+        if path in self.canaries or os.path.isdir(path):
+            return 0
+        top = path
+        while not os.path.exists(os.path.dirname(top)):
+            top = os.path.dirname(top)
+        self.made.append(top)
+        self.canary(path)
+        return 1
+
+    def names(self, game_no, token, title, record_no, lines):
+        self.install_game()
+        key = f"Software\\ORBA{token}\\Apps\\{game_no}"
+        # Keys that hostile tokens make outside ORBA_qa go before the case.
+        stale = sorted({f"[-HKEY_CURRENT_USER\\Software\\ORBA{row[2].split(chr(92))[0]}]" for row in NAMES})
+        suffix = token.removeprefix("_")
+        local, user = self.rig.user + r"\AppData\Local", self.rig.user
+        programs = user + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs"
+        decoys = self.decoy(local, "VEXAL" + suffix + r"\Logs\GameUninstaller.log", suffix)
+        for shown in ("".join(c for c in title if c not in FORBIDDEN_IN_NAMES), title):
+            decoys += self.decoy(user + r"\Desktop", shown + token + ".url", shown + token)
+            decoys += self.decoy(programs, "VEXAL" + token + "\\" + shown + token + ".url", token + shown)
+        decoys += self.decoy(local + r"\VEXAL\tmpgamemanifest",
+                             f"tmpgamemanifest_{record_no}_{suffix or 'live'}.upf", record_no + suffix)
+        # A name with a separator leads somewhere, unless a colon or NUL makes it no path.
+        text = token + title + record_no
+        if any(c in text for c in "\\/") and not any(c in text for c in ":\0"):
+            self.assertGreater(decoys, 0, "no canary where the hostile name leads")
+        if lines is not None and token not in ("", "_qa"):
+            os.makedirs(self.rig.log_dir(token), exist_ok=True)
+            self.made.append(os.path.dirname(self.rig.log_dir(token)))
+        expected = h.TEMP_LINES + [h.error_line(f, m) for f, m in lines or []]
+        expected.append(h.line("INFO", "_regDeleteKey", "Deleted registry key: " + key))
+        self.attempt("\r\n".join(stale) + "\r\n\r\n" + h.record("HKEY_CURRENT_USER\\" + key, title, GAME, record_no),
+                     1, None if lines is None else expected, f"{game_no} {token}".rstrip(), token)
+        self.assertFalse(os.path.exists(self.host(GAME)))
+        self.assertFalse(self.rig.key_exists("HKEY_CURRENT_USER\\" + key))
+        if lines is None:  # no log in any environment's usual place either
+            for env in ("", "_qa"):
+                self.assertEqual(os.listdir(self.rig.log_dir(env)), [])
+
     def linked(self, item, kind, target):
-        self.install_game(guard=False)
-        self.set_registry(record(e2e.RECORD_QA) + "\r\n\r\n" + self.neighbour(), check_keys=[e2e.RECORD_QA])
-        if target.startswith("outside"):
-            host = os.path.join(self.outside, *target.split("\\")[1:])
-        else:
-            host = self.host(target)
+        """The user's side replaced `item` (below VEXALqa, or a shortcut or its folder) by
+        a link to `target`: the game is removed as usual and the target keeps its bytes
+        and gains no file."""
+        self.install_game()
+        host = (os.path.join(self.outside, *target.split("\\")[1:]) if target.startswith("outside")
+                else self.host(target))
+        if not target.startswith("outside"):
             self.made.append(host)
         inside = LINKED_FOLDER_FILES.get(ntpath.basename(item))
-        if inside:
+        if inside:  # a folder link: a canary named like what the program reaches there
             self.canary(os.path.join(host, inside))
-            self.made.append(os.path.join(host, inside))
-        elif not os.path.basename(host).startswith("new"):
+        elif not os.path.basename(host).startswith("new"):  # "new...": a link to nothing
             self.canary(host)
         if "{" in item:
-            at = self.host(item.format(desktop=self.desktop, programs=self.programs))
+            at = self.host(self.expand(item))
             self.made.append(at)
             os.makedirs(os.path.dirname(at), exist_ok=True)
         else:
@@ -535,43 +300,20 @@ class LinkedLog(Guarded):
         (os.link if kind == "hardlink" else os.symlink)(host, at)
         watched = host if inside else os.path.dirname(host)
         before = sorted(os.listdir(watched))
-        lines = [ui.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
-                 ui.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json"),
-                 ui.line("INFO", "_regDeleteKey", "Deleted registry key: " + e2e.RECORD_QA[len("HKEY_CURRENT_USER\\"):])]
-        self.attempt("77 _qa", 1, lines, log_env="_qa" if "{" in item else None)
+        # The log's own rows leave no log to read; the shortcut rows keep it, without
+        # a line for the shortcut that was left.
+        lines = h.TEMP_LINES + [h.line("INFO", "_regDeleteKey", "Deleted registry key: " + h.RECORD)]
+        self.attempt(h.record(), 1, lines if "{" in item else None)
         self.assertEqual(sorted(os.listdir(watched)), before, "a file appeared where the link leads")
         self.assertFalse(os.path.exists(self.host(GAME)))
-        self.assertFalse(self.rig.key_exists(e2e.RECORD_QA))
+        self.assertFalse(self.rig.key_exists(h.RECORD_QA))
 
 
-for _name, _item, _kind, _target in LOG_LINKS:
-    setattr(LinkedLog, "test_" + _name, lambda self, i=_item, k=_kind, t=_target: self.linked(i, k, t))
-
-
-def main(kind):
-    """e2e_test's main, with --summary FILE taken off the command line: one line
-    "SAFETY suite=<kind> cases=N canary_bytes=N lost=N gaps=N gap_lost=N status=passed|failed"
-    is appended to FILE at the end (cases and lost: the attempts that must hold; gaps and
-    gap_lost: the known gaps)."""
-    summary = None
-    if "--summary" in sys.argv:
-        at = sys.argv.index("--summary")
-        summary = sys.argv[at + 1]
-        del sys.argv[at:at + 2]
-    status = 1
-    try:
-        e2e.main()
-    except SystemExit as done:
-        status = done.code or 0
-        raise
-    finally:
-        if summary:
-            os.makedirs(os.path.dirname(os.path.abspath(summary)), exist_ok=True)
-            with open(summary, "a") as f:
-                f.write(f"SAFETY suite={kind} cases={STATS['cases']} canary_bytes={STATS['canary_bytes']} "
-                        f"lost={STATS['lost']} gaps={STATS['gaps']} gap_lost={STATS['gap_lost']} "
-                        f"status={'passed' if status == 0 else 'failed'}\n")
-
+h.add_rows(Hostile, REFUSED_FOLDERS, Hostile.refused)
+h.add_rows(Hostile, KNOWN_GAPS, Hostile.known_gap, known_gaps=True)
+h.add_rows(Hostile, LINKS_INSIDE, Hostile.inside)
+h.add_rows(Hostile, NAMES, Hostile.names)
+h.add_rows(Hostile, LOG_LINKS, Hostile.linked)
 
 if __name__ == "__main__":
-    main("hostile")
+    h.main("hostile")

@@ -48,31 +48,19 @@ void SimTest::startLog(const std::wstring& env) {
     initLogFile(env);
 }
 
-std::vector<std::string> SimTest::logLines() {
-    std::vector<std::string> lines;
+std::vector<std::string> SimTest::logMessages() {
     std::ifstream in(logFile, std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);
-    std::string::size_type begin = 0;
-    for (auto end = content.find("\r\n"); end != std::string::npos;
-         end = content.find("\r\n", begin)) {
-        lines.push_back(content.substr(begin, end - begin));
-        begin = end + 2;
-    }
-    return lines;
-}
-
-std::vector<std::string> SimTest::logMessages() {
     std::vector<std::string> messages;
-    for (const auto& line : logLines()) {
+    for (std::size_t at = content.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0, end;
+         (end = content.find("\r\n", at)) != std::string::npos; at = end + 2) {
         // "date time SEV   [tid] [function@line] message" -> "SEV function: message"
-        const auto severity = line.substr(24, 5);
+        const std::string line = content.substr(at, end - at);
         const auto open = line.find("] [") + 3;
-        const auto at = line.find('@', open);
-        const auto close = line.find("] ", at);
-        std::string trimmed = severity.substr(0, severity.find(' '));
-        messages.push_back(trimmed + " " + line.substr(open, at - open) + ": " +
-                           line.substr(close + 2));
+        const auto call = line.find('@', open);
+        messages.push_back(line.substr(24, line.find(' ', 24) - 24) + " " +
+                           line.substr(open, call - open) + ": " +
+                           line.substr(line.find("] ", call) + 2));
     }
     return messages;
 }

@@ -9,44 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/game_uninstall_helper.h"
 #include "platform/sim/sim_control.h"
-
-namespace stdfs = std::filesystem;
-
-// Reaches the engine's private steps from tests.
-class EngineTestAccess {
-public:
-    explicit EngineTestAccess(GameUninstallHelper& engine) : _engine(engine) {}
-    bool readGameInfo(std::wstring& path, std::wstring& title, std::wstring& no,
-                      std::int32_t& code) {
-        return _engine._readGameInfo(path, title, no, code);
-    }
-    bool isGameRunning(const std::wstring& path) { return _engine._isGameRunning(path); }
-    bool findUninstallKey(std::wstring& path, std::uint32_t& view) {
-        return _engine._findUninstallKey(path, view);
-    }
-    void deleteInstallTempFiles(const std::wstring& path) { _engine._deleteInstallTempFiles(path); }
-    bool deleteGameFolder(const std::wstring& path) { return _engine._deleteGameFolder(path); }
-    void deleteTmpManifest(const std::wstring& no) { _engine._deleteTmpManifest(no); }
-    void deleteCombinedataManifest(const std::wstring& path) {
-        _engine._deleteCombinedataManifest(path);
-    }
-    void deleteGameShortcuts(const std::wstring& title) { _engine._deleteGameShortcuts(title); }
-    std::wstring manifestZone() const { return _engine._manifestZone(); }
-    static std::wstring regReadString(const std::wstring& key, const std::wstring& name) {
-        return GameUninstallHelper::_regReadString(key, name);
-    }
-    static void removeDirectoriesRecursive(const stdfs::path& dir) {
-        GameUninstallHelper::_removeDirectoriesRecursive(dir);
-    }
-    static bool shellDeleteItem(const stdfs::path& item) {
-        return GameUninstallHelper::_shellDeleteItem(item);
-    }
-
-private:
-    GameUninstallHelper& _engine;
-};
+#include "tests/host/engine_test_access.h"
 
 class SimTest : public ::testing::Test {
 protected:
@@ -66,8 +30,6 @@ protected:
     void startLog(const std::wstring& env = L"_qa");
     // The log's lines, without the BOM and CR LF, each cut after its "] [function@line] ".
     std::vector<std::string> logMessages();
-    // The log's lines as written, without the BOM and line ends.
-    std::vector<std::string> logLines();
 
     // Writes a file with the content, making its folders.
     static void writeFile(const stdfs::path& file, const std::string& content = "x");
@@ -84,7 +46,7 @@ protected:
     static Run runEngine(const std::wstring& gameNo, const std::wstring& env,
                          bool elevated = false);
 
-    stdfs::path logFile;  // the file logLines reads: the one logFileFor last named
+    stdfs::path logFile;  // the file logMessages reads: the one logFileFor last named
 
     std::wstring recordKey(const std::wstring& env, const std::wstring& gameNo) {
         return L"Software\\ORBA" + env + L"\\Apps\\" + gameNo;

@@ -1,9 +1,12 @@
 // The start-up flow, the launcher hand-off and the reactions to the engine's events.
 #include <fstream>
+#include <optional>
+#include <tuple>
 
 #include "app/launcher_handoff.h"
 #include "app/startup.h"
 #include "app/uninstall_messages.h"
+#include "platform/shell.h"
 #include "platform/ui.h"
 #include "tests/host/sim_fixture.h"
 
@@ -34,25 +37,59 @@ protected:
     }
 };
 
-TEST_F(Startup, NoArgumentsAsksNothingElse) {
-    sim::queueMessageBoxAnswer(platform::kIdOk);
-    EXPECT_EQ(run(L""), 0);
-    EXPECT_EQ(sim::exitStatus(), 0);
-    ASSERT_EQ(sim::messageBoxes().size(), 1u);
-    EXPECT_EQ(sim::messageBoxes()[0].text, L"No Args");
-    EXPECT_EQ(sim::messageBoxes()[0].caption, L"Error");
-    EXPECT_EQ(sim::messageBoxes()[0].style, 0x30u);
-    sim::reset();
-    EXPECT_EQ(run(L""), 1);  // the box could not be shown
-    EXPECT_FALSE(sim::exitStatus());
-}
-
-TEST_F(Startup, SecondInstanceEndsSilently) {
-    sim::setOtherInstanceRunning(true);
-    installLauncher(L"_qa", L"C:\\Vexal");
-    EXPECT_EQ(run(L"77 _qa"), 1);
-    EXPECT_TRUE(sim::messageBoxes().empty());
-    EXPECT_TRUE(sim::launches().empty());
+// (command line, another instance, launcher, game, answers, status, boxes, exit status,
+// log): the flows up to the worker's start and what each shows, logs and ends with.
+TEST_F(Startup, FlowsEndWithTheirBoxesStatusAndLog) {
+    using Boxes = std::vector<sim::MessageBoxCall>;
+    const std::wstring failure3 = kFailure + L"\n(Error Code=3)";
+    const std::string notFound =
+        "ERROR GameUninstallHelper::_readGameInfo: Apps registry not found: "
+        "Software\\ORBA_qa\\Apps\\77";
+    const std::tuple<const wchar_t*, bool, bool, bool, std::vector<int>, int, Boxes,
+                     std::optional<int>, std::vector<std::string>>
+        rows[] = {
+            // clang-format off
+            {L"", false, false, false, {platform::kIdOk}, 0, {{L"No Args", L"Error", 0x30}}, 0, {}},
+            {L"", false, false, false, {}, 1, {{L"No Args", L"Error", 0x30}}, {}, {}},  // no box
+            {L"77 _qa", true, true, true, {}, 1, {}, {}, {}},  // a second instance
+            {L"77 _qa", false, false, true, {7}, 0, {{kQuestion, L"", 0x34}}, 0, {}},  // No
+            {L"77 _qa", false, false, false, {platform::kIdYes, platform::kIdOk}, 0,
+             {{kQuestion, L"", 0x34}, {failure3, L"Error", 0x30}}, 0,
+             {notFound, "ERROR onUninstallEvent: Fail to uninstall due to error(3)"}},
+            {L"77 _qa --elevated", true, true, true, {}, 0, {}, {},  // neither guards nor asks
+             {"INFO GameUninstallHelper::_regDeleteKey: Deleted registry key: "
+              "Software\\ORBA_qa\\Apps\\77"}}};
+    // clang-format on
+    const stdfs::path log = logFileFor(L"_qa");
+    for (const auto& [line, other, launcher, game, answers, status, boxes, exit, lines] : rows) {
+        SCOPED_TRACE(utf8(line) + (other ? " other" : "") + (launcher ? " launcher" : ""));
+        sim::reset();
+        sim::setFolder(platform::kCsidlLocalAppData, localAppData.wstring());
+        sim::setFolder(platform::kCsidlDesktopCreate, desktop.wstring());
+        sim::setFolder(platform::kCsidlProgramsCreate, programs.wstring());
+        sim::setOtherInstanceRunning(other);
+        if (launcher) installLauncher(L"_qa", L"C:\\Vexal");
+        const stdfs::path folder = games / "G";
+        if (game) {
+            writeFile(folder / "a");
+            setGameRecord(L"_qa", L"77", L"G", folder.wstring(), L"77");
+        }
+        for (int answer : answers) sim::queueMessageBoxAnswer(answer);
+        stdfs::remove(log);
+        EXPECT_EQ(run(line), status);
+        const Boxes shown = sim::messageBoxes();
+        ASSERT_EQ(shown.size(), boxes.size());
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_EQ(std::tie(shown[i].text, shown[i].caption, shown[i].style),
+                      std::tie(boxes[i].text, boxes[i].caption, boxes[i].style));
+        }
+        EXPECT_EQ(sim::exitStatus(), exit);
+        EXPECT_TRUE(sim::launches().empty());
+        EXPECT_EQ(logMessages(), lines);
+        EXPECT_EQ(stdfs::exists(folder),
+                  game && std::wstring(line).find(L"elevated") == std::wstring::npos);
+        stdfs::remove_all(folder);
+    }
 }
 
 TEST_F(Startup, HandsOffToTheLauncherOfTheSameEnvironment) {
@@ -116,50 +153,6 @@ TEST_F(Startup, UnusableLauncherFallsBackToLocalRemoval) {
     installLauncher(L"", L"%ProgramFiles%\\V", 2);
     EXPECT_EQ(run(L"77"), 1);
     EXPECT_EQ(sim::launches().at(0).file, L"%ProgramFiles%\\V\\VEXAL.exe");
-}
-
-TEST_F(Startup, AnswerNoEndsWithoutALogFile) {
-    const stdfs::path log = logFileFor(L"_qa");
-    sim::queueMessageBoxAnswer(7);
-    EXPECT_EQ(run(L"77 _qa"), 0);
-    EXPECT_EQ(sim::exitStatus(), 0);
-    const auto boxes = sim::messageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, kQuestion);
-    EXPECT_EQ(boxes[0].caption, L"");
-    EXPECT_EQ(boxes[0].style, 0x34u);
-    EXPECT_FALSE(stdfs::exists(log));
-}
-
-TEST_F(Startup, YesWithoutRecordShowsCodeThreeAndLogsIt) {
-    logFileFor(L"_qa");
-    sim::queueMessageBoxAnswer(platform::kIdYes);
-    sim::queueMessageBoxAnswer(platform::kIdOk);
-    EXPECT_EQ(run(L"77 _qa"), 0);
-    EXPECT_EQ(sim::exitStatus(), 0);
-    const auto boxes = sim::messageBoxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].text, kFailure + L"\n(Error Code=3)");
-    EXPECT_EQ(boxes[1].caption, L"Error");
-    EXPECT_EQ(boxes[1].style, 0x30u);
-    EXPECT_EQ(logMessages(),
-              (std::vector<std::string>{
-                  "ERROR GameUninstallHelper::_readGameInfo: Apps registry not found: "
-                  "Software\\ORBA_qa\\Apps\\77",
-                  "ERROR onUninstallEvent: Fail to uninstall due to error(3)"}));
-}
-
-TEST_F(Startup, ElevatedCopyNeitherGuardsNorAsks) {
-    sim::setOtherInstanceRunning(true);
-    installLauncher(L"_qa", L"C:\\V");
-    const stdfs::path folder = games / "G";
-    writeFile(folder / "a");
-    setGameRecord(L"_qa", L"77", L"G", folder.wstring(), L"77");
-    EXPECT_EQ(run(L"77 _qa --elevated"), 0);
-    EXPECT_TRUE(sim::messageBoxes().empty());
-    EXPECT_TRUE(sim::launches().empty());
-    EXPECT_FALSE(sim::exitStatus());
-    EXPECT_FALSE(stdfs::exists(folder));
 }
 
 TEST_F(Startup, EventReactions) {

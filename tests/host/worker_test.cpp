@@ -1,7 +1,9 @@
 // The worker's order, its final events and its exception handlers, over whole runs.
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "app/startup.h"
 
@@ -151,13 +153,17 @@ TEST_F(Worker, UninstallEntryOnlyIn32BitViewIsDeletedThere) {
                   "Software\\ORBA\\Apps\\77 (5)"}));
 }
 
-TEST_F(Worker, ElevatedEngineRunsTheSameStepsSilently) {
-    const stdfs::path folder = installGame(L"_qa");
-    GameUninstallHelper engine(L"77", L"_qa", true);
-    engine.start();
-    engine.join();
-    EXPECT_FALSE(stdfs::exists(folder));
-    EXPECT_FALSE(sim::keyExists(RegRoot::currentUser, 0, recordKey(L"_qa", L"77")));
+TEST_F(Worker, DestroyingAStartedEngineWaitsForItsWorker) {
+    std::vector<std::int32_t> codes;
+    {
+        GameUninstallHelper engine(L"77", L"_qa", false);
+        engine.onEvent = [&codes](const UninstallEvent& event) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // still running at the end
+            codes.push_back(event.code);
+        };
+        engine.start();
+    }
+    EXPECT_EQ(codes, (std::vector<std::int32_t>{Start, GameInfoNotFound}));
 }
 
 TEST_F(Worker, ExitFromTheWorkerWhileTheGlobalOwnsTheEngineEndsWithTheStatusAsked) {

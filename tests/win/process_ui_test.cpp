@@ -1,5 +1,5 @@
-// Processes and user interface: the single-instance mutex, the process walk, thread ids,
-// the message loop, ending the process and message boxes.
+// Processes and user interface: the single-instance mutex, the process walk, the message
+// loop, ending the process and message boxes.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -61,15 +61,6 @@ TEST(ProcessImages, WalkFindsARunningProgramAndStopsWhenAsked) {
     }));
     EXPECT_EQ(stopped, 1);
     EXPECT_EQ(child.wait(), 0u);
-}
-
-TEST(ProcessThreadId, IsTheSystemsIdOfTheCallingThread) {
-    const unsigned long mine = platform::currentThreadId();
-    EXPECT_EQ(mine, GetCurrentThreadId());
-    unsigned long other = mine;
-    std::thread([&other] { other = platform::currentThreadId(); }).join();
-    EXPECT_NE(other, mine);
-    EXPECT_NE(other, 0u);
 }
 
 // Posts WM_QUIT with the exit code 7 when the timer fires.

@@ -7,6 +7,9 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
+
+#include "tests/win/test_support.h"
 
 namespace {
 
@@ -47,43 +50,29 @@ protected:
     const std::wstring _app = testKey() + L"\\App";
 };
 
-TEST_F(RegistryTest, QueriesSizeThenTextAndKeepsOutParametersOnFailure) {
+TEST_F(RegistryTest, ReadsTextValuesAndKeepsOutputsOnFailure) {
     RegKey key;
     ASSERT_EQ(key.open(RegRoot::currentUser, _app, platform::kKeyRead), platform::kErrorSuccess);
-    EXPECT_TRUE(key.isOpen());
-
-    // No buffer: type and byte count only ("abc" and its NUL in UTF-16).
-    std::uint32_t type = 0;
-    std::uint32_t bytes = 0;
-    ASSERT_EQ(key.queryValue(L"Name", &type, nullptr, &bytes), platform::kErrorSuccess);
-    EXPECT_EQ(type, platform::kRegSz);
-    EXPECT_EQ(bytes, 8u);
-    wchar_t text[4] = {L'?', L'?', L'?', L'?'};
-    ASSERT_EQ(key.queryValue(L"Name", &type, text, &bytes), platform::kErrorSuccess);
-    EXPECT_EQ(std::wstring(text), L"abc");
-
-    wchar_t folder[32] = {};
-    bytes = sizeof(folder);
-    ASSERT_EQ(key.queryValue(L"Folder", &type, folder, &bytes), platform::kErrorSuccess);
-    EXPECT_EQ(type, platform::kRegExpandSz);
-    EXPECT_EQ(std::wstring(folder), L"%TEMP%\\x");  // not expanded
-    EXPECT_EQ(bytes, sizeof(L"%TEMP%\\x"));
-
-    // Too small a buffer: 234 with the needed size; type and buffer left alone.
-    type = 0xDEAD;
-    bytes = 4;
-    wchar_t small[2] = {L'#', L'#'};
+    // (value, at most bytes, status, text): the text starts as "kept".
+    const std::tuple<const wchar_t*, std::uint32_t, long, std::wstring> rows[] = {
+        {L"Name", 8, platform::kErrorSuccess, L"abc"},  // "abc" and its NUL in UTF-16
+        {L"Name", 7, platform::kErrorMoreData, L"kept"},
+        {L"Folder", 100, platform::kErrorSuccess, L"%TEMP%\\x"},  // not expanded
+        {L"Count", 100, platform::kErrorUnsupportedType, L"kept"},
+        {L"None", 100, platform::kErrorFileNotFound, L"kept"}};
+    const DWORD count = 7;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, _app.c_str(), L"Count", REG_DWORD, &count, 4), 0);
+    for (const auto& [name, maxBytes, status, text] : rows) {
+        std::wstring read = L"kept";
+        EXPECT_EQ(key.readString(name, read, maxBytes), status) << gu_test::narrow(name);
+        EXPECT_EQ(read, text) << gu_test::narrow(name);
+    }
+    // Too small a buffer: 234 with the needed size, the type left alone.
+    std::uint32_t type = 0xDEAD;
+    std::uint32_t bytes = 4;
+    wchar_t small[2] = {};
     EXPECT_EQ(key.queryValue(L"Name", &type, small, &bytes), platform::kErrorMoreData);
-    EXPECT_EQ(bytes, 8u);
-    EXPECT_EQ(type, 0xDEADu);
-    EXPECT_EQ(small[0], L'#');  // Wine leaves it; Windows calls its content undefined
-
-    // A missing value: 2, nothing written.
-    type = 0xBEEF;
-    bytes = 77;
-    EXPECT_EQ(key.queryValue(L"None", &type, nullptr, &bytes), platform::kErrorFileNotFound);
-    EXPECT_EQ(type, 0xBEEFu);
-    EXPECT_EQ(bytes, 77u);
+    EXPECT_EQ(std::make_pair(type, bytes), std::make_pair(0xDEADu, 8u));
 }
 
 TEST_F(RegistryTest, OpenReplacesAndCloseReleasesTheKey) {

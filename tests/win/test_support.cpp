@@ -7,6 +7,7 @@
 #include <atomic>
 #include <system_error>
 
+#include "log/logger.h"
 #include "platform/file_system.h"
 #include "platform/shell.h"
 
@@ -92,16 +93,8 @@ bool samePath(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// WideCharToMultiByte to UTF-8.
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
+// The log's own encoder, so the tests see text as the log writes it.
+std::string narrow(const std::wstring& text) { return logging::toUtf8(text); }
 
 // The child is found next to this program. Wine names a program outside every drive
 // "unix\..." (no drive, no "\\?\"), which opens only in the "\\?\unix\..." form.

@@ -1,1 +1,0 @@
-list(APPEND GU_HOST_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/logger_test.cpp)
