@@ -87,8 +87,14 @@ std::vector<std::wstring> shellDeleteCalls();
 // returns that status once it is set.
 std::optional<int> exitStatus();
 
-// File-system faults: the operation on exactly this path fails with the error.
+// File-system faults: the operation on exactly this path fails with the error. The removal's
+// handle-level operations check them too: opening an item (status), opening a folder's
+// listing (list), reading a listing past its first entry (advance, at the folder's path),
+// clearing read-only (makeWritable) and deleting (remove).
 enum class FsOp { list, remove, makeWritable, status, advance };
 void injectFault(FsOp op, const std::wstring& path, std::error_code error);
+// Called before each handle-level operation of the removal with the item's host path, so
+// that a test can change the tree between two of them. Empty: none.
+void onFsOp(std::function<void(FsOp op, const std::string& path)> hook);
 
 }  // namespace platform::sim
