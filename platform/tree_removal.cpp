@@ -118,6 +118,11 @@ std::uintmax_t Walk::run(const Path& p) {
             const bool listedFolder = entry.kind == ItemKind::directory;
             if (!openChild(level.folder, entry, path, item, error)) {
                 if (isNotFound(error)) continue;  // gone since the listing
+                // A read-only item that cannot even be opened to change its attributes
+                // is one whose attribute cannot be cleared.
+                if (_how.ownRemoval && entry.readOnly && isAccessDenied(error)) {
+                    throw std::filesystem::filesystem_error("permissions", Path(path), error);
+                }
                 if (!failed(listedFolder ? RemovalFailure::What::cannotList
                                          : RemovalFailure::What::fileNotRemoved,
                             path, error)) {

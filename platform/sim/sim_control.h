@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/shell.h"
 
 namespace platform::sim {
 
@@ -33,7 +34,10 @@ std::string utf16Bytes(const std::wstring& text);
 
 // Known folders by CSIDL value; an unset folder makes the query fail (empty text).
 void setFolder(int csidl, const std::wstring& path);
-void setProtectedFolders(std::vector<std::wstring> folders);
+// The protected folders, each kept only as itself; addProtectedFolder adds one more with
+// its guard.
+void setProtectedFolders(const std::vector<std::wstring>& folders);
+void addProtectedFolder(const std::wstring& path, FolderGuard guard);
 // A short name: longPathName gives longPath for shortPath, and for paths below it the
 // same with the rest appended. Host file systems have none of their own.
 void setShortName(const std::wstring& shortPath, const std::wstring& longPath);

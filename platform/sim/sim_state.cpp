@@ -122,9 +122,15 @@ void setShortName(const std::wstring& shortPath, const std::wstring& longPath) {
     state().shortNames[shortPath] = longPath;
 }
 
-void setProtectedFolders(std::vector<std::wstring> folders) {
+void setProtectedFolders(const std::vector<std::wstring>& folders) {
     std::lock_guard<std::mutex> lock(state().mutex);
-    state().protectedFolders = std::move(folders);
+    state().protectedFolders.clear();
+    for (const auto& folder : folders) state().protectedFolders.push_back({folder});
+}
+
+void addProtectedFolder(const std::wstring& path, FolderGuard guard) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().protectedFolders.push_back({path, guard});
 }
 
 void setModuleFileName(const std::wstring& path) {

@@ -32,7 +32,7 @@ struct State {
     std::function<void()> valueQueryHook;
 
     std::map<int, std::wstring> folders;
-    std::vector<std::wstring> protectedFolders;
+    std::vector<ProtectedFolder> protectedFolders;
     std::wstring moduleFileName = L"/sim/GameUninstaller.exe";
 
     std::vector<Process> processes;

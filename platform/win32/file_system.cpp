@@ -411,7 +411,18 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
         ec = systemError(GetLastError());
         return false;
     }
-    item->attributes = info.FileAttributes;
+    // Wine reports success on an item whose mode cannot change (an immutable file): the
+    // attribute is read again, and one that stays is a refusal.
+    std::uint64_t id = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!readAttributes(item->handle.get(), item->attributes, id, error)) {
+        ec = systemError(error);
+        return false;
+    }
+    if ((item->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ec = systemError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     return true;
 }
 

@@ -241,7 +241,6 @@ REFUSED_FOLDERS = [
     ("unc_admin_share_profile", r"\\127.0.0.1\c$\users\{u}", "game"),
     ("unc_admin_share_system", r"\\localhost\ADMIN$\system32", "game"),
     ("device_extended_windows", r"\\?\C:\windows", "game"),
-    ("device_extended_game", r"\\?\C:\Games\SpaceRace", "game"),
     ("device_dot_windows", r"\\.\C:\windows", "game"),
     ("device_extended_unc", r"\\?\UNC\localhost\C$\windows", "game"),
     ("relative", r"Games\SpaceRace", "game"),
@@ -286,15 +285,14 @@ REFUSED_FOLDERS = [
      "link C:\\Games\\Lib {user}\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"),
     ("mapped_drive_to_profile", r"D:\users\{u}", "drive d: C:\\"),
     ("mapped_drive_to_windows", "D:\\windows", "drive d: C:\\"),
+    ("inside_windows", r"C:\windows\gu-victim\Tools", r"victim C:\windows\gu-victim\Tools"),
+    ("other_users_profile", r"C:\users\gu-other", r"victim C:\users\gu-other"),
+    ("platform_folder", r"{user}\AppData\Local\VEXAL", "game"),
 ]
 
 # Folders the rules accept although they are not a game's: attempts that still succeed.
 # They are expected failures (each deletes what it names) until the rules refuse them.
-KNOWN_GAPS = [
-    ("gap_inside_windows", r"C:\windows\gu-victim", r"victim C:\windows\gu-victim"),
-    ("gap_other_users_profile", r"C:\users\gu-other", r"victim C:\users\gu-other"),
-    ("gap_platform_folder", r"{user}\AppData\Local\VEXAL", "game"),
-]
+KNOWN_GAPS = []
 
 
 class HostileGameFolders(Guarded):
@@ -358,6 +356,17 @@ class HostileGameFolders(Guarded):
         STATS["cases"] -= 1  # counted among the gaps, not the passing attempts
         self.refused(game_path, setup)
 
+    def test_device_extended_game_is_removed_like_its_plain_form(self):
+        self.install_game(guard=False)
+        path = "\\\\?\\" + GAME
+        self.set_registry(record(e2e.RECORD_QA, path=path) + "\r\n\r\n" + self.neighbour(),
+                          check_keys=[e2e.RECORD_QA])
+        self.attempt("77 _qa", 1, [
+            ui.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + path + r"\.vexal_temp"),
+            ui.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json"),
+            ui.line("INFO", "_regDeleteKey", "Deleted registry key: " + e2e.RECORD_QA.split("\\", 1)[1])])
+        self.assertFalse(os.path.exists(self.host(GAME)))
+
 
 for _name, _path, _setup in REFUSED_FOLDERS:
     setattr(HostileGameFolders, "test_" + _name,
@@ -374,13 +383,15 @@ LINKS_INSIDE = [
     ("link_in_game_to_outside", "data", "outside"),
     ("deep_link_in_game_to_profile", r"Content\home", "{user}"),
     ("link_in_game_to_windows", "sys", r"C:\windows"),
+    ("file_link_in_game_to_outside_file", r"mods\mod.pak", "outside file"),
 ]
 
 
 class LinksInsideTheGame(Guarded):
     def inside(self, name, target):
         self.install_game(guard=False)
-        target = self.outside if target == "outside" else self.host(target.format(user=self.user))
+        target = {"outside": self.outside, "outside file": os.path.join(self.outside, "gu-canary.bin")
+                  }.get(target) or self.host(target.format(user=self.user))
         self.link(GAME + "\\" + name, target)
         self.set_registry(record(e2e.RECORD_QA) + "\r\n\r\n" + self.neighbour(), check_keys=[e2e.RECORD_QA])
         parents = [GAME + "\\" + name.rsplit("\\", 1)[0]] if "\\" in name else []

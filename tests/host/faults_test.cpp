@@ -65,8 +65,10 @@ TEST_F(Faults, WineCannotProduceTheseButTheRunEndsCleanly) {
              sim::injectFault(sim::FsOp::status, game.wstring(),
                               std::make_error_code(std::errc::io_error));
          },
-         GameInfoNotFound,
-         {"ERROR " + kHelper + "_readGameInfo: GamePath refused, not a game folder: <G>"},
+         Fail,
+         {"ERROR " + kHelper +
+          "_worker: [_worker] filesystem_error: filesystem error: exists: Input/output error "
+          "[<G>] path1=<G> path2="},
          {"a.pak", "bin", "bin/game.exe"}},
     };
     for (const Fault& fault : faults) {
