@@ -118,6 +118,13 @@ struct RemovalWalk {
 // says so; the whole-tree removal reports those in ec.
 std::uintmax_t removeTree(const Path& p, const RemovalWalk& how, std::error_code& ec);
 
+// Removes the single item `name` of the folder at `folder` the way the walk removes one:
+// opened below the open folder as itself, left when it is not itself (isItself), made
+// writable, deleted (a folder only when it is empty). Returns true when it was removed;
+// an absent item is no error. Throws "permissions" when a read-only attribute cannot be
+// cleared.
+bool removeChild(const Path& folder, const Name& name, std::error_code& ec);
+
 // The whole-tree removal: removeTree with the default walk.
 std::uintmax_t removeAll(const Path& p, std::error_code& ec);
 

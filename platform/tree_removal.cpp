@@ -184,6 +184,27 @@ std::uintmax_t removeTree(const Path& p, const RemovalWalk& how, std::error_code
     }
 }
 
+bool removeChild(const Path& folder, const Name& name, std::error_code& ec) {
+    ec.clear();
+    OpenItem open;
+    OpenItem item;
+    ListedEntry entry;
+    entry.name = name;
+    Name path = folder.native();
+    if (!endsInSeparator(path)) path += kJoin;
+    path += name;
+    if (!openItem(folder, open, ec) || !openChild(open, entry, path, item, ec)) {
+        if (isNotFound(ec)) ec.clear();
+        return false;
+    }
+    if (!isItself(open, item, name, ec)) return false;
+    std::error_code error;
+    if (isReadOnly(item) && !clearReadOnly(item, error)) {
+        throw std::filesystem::filesystem_error("permissions", Path(path), error);
+    }
+    return deleteItem(item, ec);
+}
+
 std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
     return removeTree(p, RemovalWalk{}, ec);
 }

@@ -134,6 +134,8 @@ TEST_F(Links, RemovalWalksNeverReachThroughALink) {
     for (const wchar_t* link : {L"\\dirlink", L"\\filelink"}) {
         EXPECT_EQ(fs::removeAll(tree + link, ec), static_cast<std::uintmax_t>(-1));
         EXPECT_TRUE(ec);
+        EXPECT_FALSE(fs::removeChild(tree, link + 1, ec));  // the single-item removal
+        EXPECT_TRUE(ec);
     }
 }
 
