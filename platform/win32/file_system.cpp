@@ -256,12 +256,12 @@ bool adopt(HandleOwner handle, OpenItem& item, std::uint64_t* id, std::error_cod
     return true;
 }
 
-// Opens the item at path (extended form) as itself; a folder with listing access.
-HandleOwner openByPath(const std::wstring& path, bool folder, DWORD& error) {
-    const ACCESS_MASK access = kItemAccess | (folder ? FILE_LIST_DIRECTORY : 0) | SYNCHRONIZE;
-    HandleOwner handle(CreateFileW(
-        path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+// Opens the item at path (extended form) as itself, with the access asked for.
+HandleOwner openByPath(const std::wstring& path, ACCESS_MASK access, DWORD& error) {
+    HandleOwner handle(
+        CreateFileW(path.c_str(), access | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     error = handle.valid() ? ERROR_SUCCESS : GetLastError();
     return handle;
 }
@@ -273,9 +273,15 @@ bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     item.reset();
     const std::wstring path = extendedPath(p.wstring());
     DWORD error = ERROR_SUCCESS;
-    HandleOwner handle = openByPath(path, true, error);
-    // A file cannot be opened for listing: it is opened as an item.
-    if (!handle.valid() && error == ERROR_ACCESS_DENIED) handle = openByPath(path, false, error);
+    // A file cannot be opened for listing: it is opened as an item. A folder that may be
+    // neither deleted nor changed (the folder holding the top, say) is opened to be listed.
+    const ACCESS_MASK tries[] = {kItemAccess | FILE_LIST_DIRECTORY, kItemAccess,
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES};
+    HandleOwner handle;
+    for (const ACCESS_MASK access : tries) {
+        handle = openByPath(path, access, error);
+        if (handle.valid() || error != ERROR_ACCESS_DENIED) break;
+    }
     if (!handle.valid()) {
         ec = systemError(error);
         return false;
@@ -313,7 +319,7 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
         // Opened by its full path instead, it must be the item the listing showed: the
         // same file number and the same kind.
         std::uint64_t id = 0;
-        handle = openByPath(extendedPath(path), listedFolder, error);
+        handle = openByPath(extendedPath(path), how.access, error);
         if (!handle.valid()) {
             ec = systemError(error);
             return false;
