@@ -47,6 +47,7 @@ private:
     std::uintmax_t _removed = 0;
 };
 
+// Hands the failure to the caller; the whole-tree removal stops at it.
 bool Walk::failed(RemovalFailure::What what, const Name& path, const std::error_code& error) {
     if (_how.onFailure != nullptr) _how.onFailure(RemovalFailure{what, path, error});
     if (_how.ownRemoval) return true;
@@ -54,6 +55,7 @@ bool Walk::failed(RemovalFailure::What what, const Name& path, const std::error_
     return false;
 }
 
+// Clears the read-only attribute or throws "permissions" with the item's path.
 void Walk::makeWritable(const OpenItem& item, const Name& path) {
     std::error_code error;
     if (!clearReadOnly(item, error)) {
@@ -61,6 +63,7 @@ void Walk::makeWritable(const OpenItem& item, const Name& path) {
     }
 }
 
+// Deletes a file or link through its handle, clearing read-only where the walk may.
 bool Walk::removeItem(OpenItem& item, const ListedEntry& entry, const Name& path) {
     // The engine's removal clears a read-only attribute that the listing shows, or that a
     // refused delete finds; the whole-tree removal leaves it, and fails on it.
@@ -81,6 +84,7 @@ bool Walk::removeItem(OpenItem& item, const ListedEntry& entry, const Name& path
     return failed(RemovalFailure::What::fileNotRemoved, path, error);
 }
 
+// The walk itself: the top, then every folder below it depth-first.
 std::uintmax_t Walk::run(const Path& p) {
     Name path = p.native();
     OpenItem top;
@@ -171,6 +175,7 @@ std::uintmax_t Walk::run(const Path& p) {
 
 }  // namespace
 
+// Runs the walk; the whole-tree removal reports exceptions in ec.
 std::uintmax_t removeTree(const Path& p, const RemovalWalk& how, std::error_code& ec) {
     ec.clear();
     Walk walk(how, ec);
@@ -184,6 +189,7 @@ std::uintmax_t removeTree(const Path& p, const RemovalWalk& how, std::error_code
     }
 }
 
+// Opens the folder, then the item below it by name, and deletes it as itself.
 bool removeChild(const Path& folder, const Name& name, std::error_code& ec) {
     ec.clear();
     OpenItem open;
@@ -205,6 +211,7 @@ bool removeChild(const Path& folder, const Name& name, std::error_code& ec) {
     return deleteItem(item, ec);
 }
 
+// The whole-tree removal.
 std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
     return removeTree(p, RemovalWalk{}, ec);
 }

@@ -156,6 +156,7 @@ bool openAt(int parentFd, bool ownsParent, const std::string& name, const std::s
 
 }  // namespace
 
+// Opens the folder holding p, then p below it without following it.
 bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     ec.clear();
     item.reset();
@@ -179,6 +180,7 @@ bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     return openAt(parentFd, true, name, p.native(), item, ec);
 }
 
+// openat below the open folder, never following a link.
 bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path, OpenItem& item,
                std::error_code& ec) {
     ec.clear();
@@ -186,10 +188,13 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
     return openAt(::dirfd(folder->listing), false, entry.name, path, item, ec);
 }
 
+// The kind the open read without following links.
 ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
 
+// True when the owner may not write the item.
 bool isReadOnly(const OpenItem& item) { return item && item->readOnly; }
 
+// readdir on the open folder, with the kind d_type tells (absent when it does not).
 bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
     ec.clear();
     OpenItemState& state = *folder;
@@ -221,6 +226,7 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
     }
 }
 
+// Adds the owner's write permission through a descriptor of the item itself.
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (injected(sim::FsOp::makeWritable, item->path, ec)) return false;
@@ -239,6 +245,7 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     return done;
 }
 
+// unlinkat by name in the folder it was opened from.
 bool deleteItem(OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (injected(sim::FsOp::remove, item->path, ec)) return false;
@@ -257,11 +264,13 @@ bool deleteItem(OpenItem& item, std::error_code& ec) {
     return true;
 }
 
+// The host shows every link: an open item is always itself.
 bool isItself(const OpenItem&, const OpenItem&, const Name&, std::error_code& ec) {
     ec.clear();
-    return true;  // the host shows every link as a link
+    return true;
 }
 
+// ENOENT: nothing is there.
 bool isNotFound(const std::error_code& ec) { return ec == std::errc::no_such_file_or_directory; }
 
 PathForm pathForm(const std::wstring& path) {

@@ -268,6 +268,7 @@ HandleOwner openByPath(const std::wstring& path, ACCESS_MASK access, DWORD& erro
 
 }  // namespace
 
+// CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT, asking for less access where refused.
 bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     ec.clear();
     item.reset();
@@ -298,6 +299,7 @@ bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     return true;
 }
 
+// NtCreateFile relative to the folder's handle; by full path where that is refused.
 bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path, OpenItem& item,
                std::error_code& ec) {
     ec.clear();
@@ -348,8 +350,10 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
     return adopt(std::move(handle), item, nullptr, ec);
 }
 
+// The kind the handle showed, or the listing's for an item deleted as itself unread.
 ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
 
+// The read-only attribute, read through the handle when not yet known.
 bool isReadOnly(const OpenItem& item) {
     if (!item) return false;
     if (item->attributes == INVALID_FILE_ATTRIBUTES) {
@@ -360,6 +364,7 @@ bool isReadOnly(const OpenItem& item) {
     return (item->attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+// NtQueryDirectoryFile through the folder's handle, a batch at a time.
 bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
     ec.clear();
     OpenItemState& state = *folder;
@@ -406,6 +411,7 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
     }
 }
 
+// FileBasicInfo with the read-only attribute taken away, then read back.
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (!isReadOnly(item)) return true;
@@ -432,6 +438,7 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     return true;
 }
 
+// The delete disposition through the handle; the item goes when it is closed.
 bool deleteItem(OpenItem& item, std::error_code& ec) {
     ec.clear();
     // The extended form removes the name at once even while others hold the item open
@@ -491,6 +498,7 @@ const std::wstring& finalNameOf(const OpenItemState& state) {
 
 }  // namespace
 
+// Compares resolved names where links are hidden; true at once elsewhere.
 bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name, std::error_code& ec) {
     ec.clear();
     if (!win32::platformHidesLinks()) return true;
@@ -510,6 +518,7 @@ bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name, st
     return false;
 }
 
+// The Windows errors that mean nothing is there.
 bool isNotFound(const std::error_code& ec) {
     return ec.category() == std::system_category() &&
            isNotFoundError(static_cast<DWORD>(ec.value()));
