@@ -49,42 +49,89 @@ bool hasForbiddenCharacter(const std::wstring& path) {
     return false;
 }
 
-// True for "\\server\share$...": an administrative share, which names a whole drive or the
-// Windows folder of a machine (C$, ADMIN$) under a name no protected folder has.
+// True for an administrative share ("\\server\C$...", "\\server\ADMIN$..."), which names
+// a whole drive or the Windows folder of a machine under a name no protected folder has.
+// Other hidden shares ("\\nas\Games$") are ordinary places for games.
 bool isAdministrativeShare(const std::wstring& path) {
     if (path.size() < 2 || !isSeparator(path[0]) || !isSeparator(path[1])) return false;
     const auto parts = components(path);
-    return parts.size() >= 2 && parts[1].back() == L'$';
+    if (parts.size() < 2) return false;
+    const std::wstring share = comparablePath(parts[1]);
+    return share == L"ADMIN$" ||
+           (share.size() == 2 && share[1] == L'$' && share[0] >= L'A' && share[0] <= L'Z');
 }
 
+// A protected folder in comparable form, as named or as its final path.
+struct KeptForm {
+    std::wstring form;
+    platform::FolderGuard guard;
+};
+
 // The protected folders in comparable form, each also as its final path when that differs.
-std::vector<std::wstring> protectedForms() {
-    std::vector<std::wstring> forms;
+std::vector<KeptForm> protectedForms() {
+    std::vector<KeptForm> forms;
     for (const auto& folder : platform::protectedFolders()) {
-        for (const std::wstring& form : {folder, platform::finalPathName(folder)}) {
+        for (const std::wstring& form : {folder.path, platform::finalPathName(folder.path)}) {
             const std::wstring kept = comparablePath(form);
-            if (!kept.empty()) forms.push_back(kept);
+            if (!kept.empty()) forms.push_back(KeptForm{kept, folder.guard});
         }
     }
     return forms;
 }
 
-// True when the comparable form `game` is one of the forms `kept` or holds one.
-bool namesProtected(const std::wstring& game, const std::vector<std::wstring>& kept) {
-    // The game folder may lie inside a protected folder (games live below Program Files)
-    // but may neither be one nor hold one.
-    return std::any_of(kept.begin(), kept.end(), [&game](const std::wstring& folder) {
-        return folder == game || folder.compare(0, game.size() + 1, game + L"\\") == 0;
-    });
+// True when the comparable form `inner` lies below `outer` (not equal to it).
+bool isBelow(const std::wstring& inner, const std::wstring& outer) {
+    return inner.size() > outer.size() + 1 && inner.compare(0, outer.size(), outer) == 0 &&
+           (outer.back() == L'\\' || inner[outer.size()] == L'\\');
 }
 
-// True when the item at path is a link itself; an unreadable status counts as one.
-bool isLinkOrUnreadable(const std::wstring& path) {
-    try {
-        return platform::fs::itemKind(path) == platform::fs::ItemKind::link;
-    } catch (const std::exception&) {
-        return true;
+// True when `inner` lies directly in `outer`, one component below it.
+bool isChild(const std::wstring& inner, const std::wstring& outer) {
+    return isBelow(inner, outer) &&
+           inner.find(L'\\', outer.size() + (outer.back() == L'\\' ? 0 : 1)) == std::wstring::npos;
+}
+
+// True when the comparable form `game` is kept by the folder: it is the folder or holds it,
+// or lies where the folder's guard keeps games away. A game folder may otherwise lie
+// inside a protected folder: games live below Program Files.
+bool keptBy(const std::wstring& game, const KeptForm& kept) {
+    const std::wstring& folder = kept.form;
+    if (folder == game || isBelow(folder, game)) return true;
+    switch (kept.guard) {
+        case platform::FolderGuard::itself:
+            return false;
+        case platform::FolderGuard::wholeTree:
+            return isBelow(game, folder);
+        case platform::FolderGuard::children:
+            return isChild(game, folder);
+        case platform::FolderGuard::platformData: {
+            // "VEXAL*" directly in the folder, and its "Logs" and "tmpgamemanifest".
+            const auto isPlatformFolder = [&folder](const std::wstring& path) {
+                return isChild(path, folder) &&
+                       path.compare(path.rfind(L'\\') + 1, 5, L"VEXAL") == 0;
+            };
+            if (isPlatformFolder(game)) return true;
+            const std::size_t cut = game.rfind(L'\\');
+            if (cut == std::wstring::npos) return false;
+            const std::wstring name = game.substr(cut + 1);
+            return (name == L"LOGS" || name == L"TMPGAMEMANIFEST") &&
+                   isPlatformFolder(game.substr(0, cut));
+        }
     }
+    return true;
+}
+
+// True when the comparable form `game` is kept by any of the folders.
+bool namesProtected(const std::wstring& game, const std::vector<KeptForm>& kept) {
+    return std::any_of(kept.begin(), kept.end(),
+                       [&game](const KeptForm& folder) { return keptBy(game, folder); });
+}
+
+// True when the item at path is a link itself. Throws "exists" (through the existence
+// test) when its status cannot be read: the run then ends as for any unreadable status.
+bool isLink(const std::wstring& path) {
+    if (!platform::fs::exists(path)) return false;
+    return platform::fs::itemKind(path) == platform::fs::ItemKind::link;
 }
 
 }  // namespace
@@ -107,27 +154,40 @@ std::wstring comparablePath(const std::wstring& path) {
     return out;
 }
 
+std::wstring plainForm(const std::wstring& path) {
+    static const std::wstring kExtended = L"\\\\?\\";
+    if (path.compare(0, kExtended.size(), kExtended) != 0) return path;
+    const std::wstring rest = path.substr(kExtended.size());
+    // "UNC\" in any letter case, then the server.
+    if (rest.size() > 4 && comparablePath(rest.substr(0, 3)) == L"UNC" && rest[3] == L'\\') {
+        return L"\\\\" + rest.substr(4);
+    }
+    return rest.size() >= 2 && rest[1] == L':' ? rest : path;
+}
+
 bool isRemovableGameFolder(const std::wstring& path) {
-    if (hasForbiddenCharacter(path)) return false;  // NUL, streams, wildcards
-    if (platform::fs::pathForm(path) != platform::fs::PathForm::full) return false;
-    for (const auto& part : components(path)) {
+    // The extended-length forms name the same places as the plain ones, without the
+    // system's own clean-up of the text: they are judged in their plain form.
+    const std::wstring plain = plainForm(path);
+    if (hasForbiddenCharacter(plain)) return false;  // NUL, streams, wildcards
+    if (platform::fs::pathForm(plain) != platform::fs::PathForm::full) return false;
+    for (const auto& part : components(plain)) {
         if (onlyDotsAndSpaces(part)) return false;  // ".", "..", and names Windows would trim away
     }
-    if (isAdministrativeShare(path)) return false;
-    const std::vector<std::wstring> kept = protectedForms();
-    if (namesProtected(comparablePath(path), kept)) return false;
-    // The clean-up steps reach into the game folder by name, so a game folder that is a
-    // link would let them work in the link's target; the removal itself never enters it.
-    if (isLinkOrUnreadable(path)) return false;
+    const std::vector<KeptForm> kept = protectedForms();
     // The same folder under its other names: long names for short ones, and the place
     // that links above it or a mapped drive lead to.
-    for (const std::wstring& other :
-         {platform::longPathName(path), platform::finalPathName(path)}) {
-        if (other.empty()) continue;  // absent, or a place without an ordinary name
-        if (platform::fs::pathForm(other) != platform::fs::PathForm::full) return false;
-        if (namesProtected(comparablePath(other), kept)) return false;
+    for (const std::wstring& form : {plain, plainForm(platform::longPathName(path)),
+                                     plainForm(platform::finalPathName(path))}) {
+        if (form.empty()) continue;  // absent, or a place without an ordinary name
+        if (platform::fs::pathForm(form) != platform::fs::PathForm::full) return false;
+        if (isAdministrativeShare(form) || namesProtected(comparablePath(form), kept)) {
+            return false;
+        }
     }
-    return true;
+    // The clean-up steps reach into the game folder by name, so a game folder that is a
+    // link would let them work in the link's target; the removal itself never enters it.
+    return !isLink(path);
 }
 
 bool isPlainFileName(const std::wstring& name) {

@@ -6,13 +6,20 @@
 #include <string>
 
 // True when path is a full local or UNC path below a root, on no administrative share
-// ("\\server\C$"), with no character Windows forbids in names (NUL, controls, wildcards,
-// a colon past the drive's) and no component made of dots and spaces alone (".", ".."),
-// that is not a link itself and that neither is nor contains a folder the system or the
-// user cannot live without (the platform's protected folders), under any of its names:
-// as written, with its short names made long, and as its final path (links above it and
-// mapped drives resolved).
+// ("\\server\C$", "\\server\ADMIN$"), with no character Windows forbids in names (NUL,
+// controls, wildcards, a colon past the drive's) and no component made of dots and spaces
+// alone (".", ".."), that is not a link itself and that is kept by none of the platform's
+// protected folders (it neither is nor holds one, nor lies where one's guard keeps games
+// away: inside the Windows folder, directly in the users folder, ...), under any of its
+// names: as written, with its short names made long, and as its final path (links above
+// it and mapped drives resolved). Extended-length forms ("\\?\C:\...", "\\?\UNC\...") are
+// judged in their plain form. Throws std::filesystem::filesystem_error ("exists") when
+// the folder's status cannot be read.
 bool isRemovableGameFolder(const std::wstring& path);
+
+// The plain form of an extended-length path: "\\?\C:\a" gives "C:\a", "\\?\UNC\s\h\a"
+// gives "\\s\h\a"; any other path is returned as it is.
+std::wstring plainForm(const std::wstring& path);
 
 // True when name is one plain file name: not empty, no NUL, no separator, no drive colon,
 // and not made of dots and spaces alone (".", "..").

@@ -19,8 +19,8 @@ void GameUninstallHelper::_deleteInstallTempFiles(const std::wstring& gamePath) 
     const std::filesystem::path progressFile =
         std::filesystem::path(gamePath) / L"install_progress.json";
     if (!fs::exists(progressFile)) return;
-    _makeWritable(progressFile);
+    // Made writable and removed through the game folder's handle, never through a link.
     std::error_code ec;
-    fs::removeItem(progressFile, ec);
+    fs::removeChild(gamePath, progressFile.filename().native(), ec);
     if (!ec) LOG_INFO << L"Removed install_progress.json";
 }

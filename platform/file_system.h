@@ -23,13 +23,9 @@ enum class ItemKind { absent, file, directory, link };
 // True when an item exists at p, links followed (a dangling link is absent). Throws
 // "exists" when the status cannot be read for a reason other than not-found.
 bool exists(const Path& p);
-// The same, but an unreadable status counts as absent.
-bool existsNoThrow(const Path& p);
 // The item's own kind, links not followed. Throws "status" when it cannot be read for a
 // reason other than not-found.
 ItemKind itemKind(const Path& p);
-// True when p is an existing directory (links followed); false on any error.
-bool isDirectoryNoThrow(const Path& p);
 
 // Clears the read-only attribute of the item itself (never a link's target). Does
 // nothing when p is absent. Throws "exists", "status" or "permissions".
@@ -39,51 +35,98 @@ void makeWritable(const Path& p);
 // error. Returns true when something was removed.
 bool removeItem(const Path& p, std::error_code& ec) noexcept;
 
-// Removes p and everything below it without following links, depth-first and without
-// recursion on the call stack. Stops at the first failure and reports it in ec.
-std::uintmax_t removeAll(const Path& p, std::error_code& ec);
-
 // True for the platform's own access-denied condition.
 bool isAccessDenied(const std::error_code& ec);
 
-// One entry of a directory listing, with what the listing told about it.
-struct DirEntry {
-    Path path;
-    ItemKind kind = ItemKind::absent;
-    // False only when the listing showed the item writable (Windows: no read-only
-    // attribute); true when it showed it read-only, or when nothing is known (the default,
-    // and always on the host, where an item's own permissions never stop its removal).
-    bool readOnly = true;
+// ---- Removal by handle ------------------------------------------------------------------
+// Every item below the top of a removal is opened through its already open folder and
+// never followed when it is a link, so that a folder swapped for a link while the removal
+// runs cannot lead it anywhere else. These operations never throw: each returns false with
+// ec holding the platform's own error (Windows system errors, errno elsewhere).
+
+// One component of a path, in the platform's own text.
+using Name = Path::string_type;
+
+// An item held open: a handle (Windows) or a descriptor (host). Closed when its owner goes.
+struct OpenItemState;
+struct OpenItemClose {
+    void operator()(OpenItemState* state) const;
+};
+using OpenItem = std::unique_ptr<OpenItemState, OpenItemClose>;
+
+// What a listing shows of one entry.
+struct ListedEntry {
+    Name name;
+    ItemKind kind = ItemKind::absent;  // absent when the listing does not tell
+    bool readOnly = false;             // Windows: the read-only attribute; never set on the host
+    std::uint64_t id = 0;              // the file system's number of the item, where shown
 };
 
-// makeWritable(entry.path) followed by removeItem(entry.path, ec), with the same results,
-// exceptions and end state, in fewer system calls. A file or folder that its listing
-// showed as not a link is removed at once, without reading its state again, unless its
-// own read-only state would stop that: on Windows a read-only attribute does, so such
-// entries take the general way; on the host an item's own permissions never do. When that
-// removal fails, and for every other entry (links, entries not from a listing), the two
-// general calls run and have the last word.
-bool removeListedEntry(const DirEntry& entry, std::error_code& ec);
+// Opens the item at p itself, never following it when it is a link (links above it are
+// followed); a folder is opened ready to be listed and deleted.
+[[nodiscard]] bool openItem(const Path& p, OpenItem& item, std::error_code& ec);
+// Opens the listed entry of the open folder `folder` relative to it, as itself (a link is
+// never followed). `path` is its full path: where a file system refuses opens relative to
+// a folder, the path is opened instead, and the item must still be what the listing showed.
+[[nodiscard]] bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path,
+                             OpenItem& item, std::error_code& ec);
+// What the open item is in itself, and whether it is read-only, as its handle shows it.
+ItemKind kindOf(const OpenItem& item);
+bool isReadOnly(const OpenItem& item);
+// Reads the next entry of an open folder, "." and ".." left out. False at the end (ec
+// clear) or when the listing fails (ec set).
+[[nodiscard]] bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec);
+// Clears the read-only attribute through the handle.
+[[nodiscard]] bool clearReadOnly(const OpenItem& item, std::error_code& ec);
+// Deletes the open item (a link as itself; a folder must be empty) and closes it.
+[[nodiscard]] bool deleteItem(OpenItem& item, std::error_code& ec);
+// False with ec set when the platform hides links (Wine's Unix file links) and the open
+// item is not itself what `name` names in the open folder `folder`: its final path is not
+// the folder's final path joined with the name, so it is a link to somewhere else. Always
+// true where links show as links.
+[[nodiscard]] bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name,
+                            std::error_code& ec);
+// True for errors that mean nothing is there (any more).
+bool isNotFound(const std::error_code& ec);
 
-// Lists one directory, "." and ".." left out. The listing handle is released when the
-// lister is destroyed.
-class DirectoryLister {
-public:
-    DirectoryLister();
-    ~DirectoryLister();
-    DirectoryLister(const DirectoryLister&) = delete;
-    DirectoryLister& operator=(const DirectoryLister&) = delete;
+// ---- The removal walk ---------------------------------------------------------------------
 
-    // Opens the listing; false with ec set when it cannot be opened.
-    bool open(const Path& dir, std::error_code& ec);
-    // Fetches the next entry; false at the end. Throws "directory_iterator::operator++"
-    // when the listing fails before its end.
-    bool next(DirEntry& entry);
-
-private:
-    struct State;
-    std::unique_ptr<State> _state;
+// A failure the walk met and went past (it stops at none when `keepGoing` is false).
+struct RemovalFailure {
+    enum class What { cannotList, fileNotRemoved, folderNotRemoved } what;
+    const Name& path;
+    std::error_code ec;
 };
+
+// How the walk removes a tree.
+struct RemovalWalk {
+    // The engine's own removal: only a folder is walked (a top that is a file or a link is
+    // left alone), read-only attributes are cleared, failures are reported and passed.
+    // Otherwise the whole-tree removal: the top goes whatever it is, nothing is made
+    // writable, and the first failure ends the walk.
+    bool ownRemoval = false;
+    void (*onFailure)(const RemovalFailure&) = nullptr;
+};
+
+// Removes p and everything below it, depth-first in listing order, each folder after its
+// entries, without recursion on the call stack (memory follows the depth, not the size).
+// Links are deleted as themselves and never entered; where the platform hides links, an
+// item that is not itself (isItself) is left and counts as not removed. Returns the
+// number of items removed, or static_cast<std::uintmax_t>(-1) with ec set at the first
+// failure of the whole-tree removal. The engine's removal throws "status",
+// "permissions" and "directory_iterator::operator++" (with the path) where its contract
+// says so; the whole-tree removal reports those in ec.
+std::uintmax_t removeTree(const Path& p, const RemovalWalk& how, std::error_code& ec);
+
+// Removes the single item `name` of the folder at `folder` the way the walk removes one:
+// opened below the open folder as itself, left when it is not itself (isItself), made
+// writable, deleted (a folder only when it is empty). Returns true when it was removed;
+// an absent item is no error. Throws "permissions" when a read-only attribute cannot be
+// cleared.
+bool removeChild(const Path& folder, const Name& name, std::error_code& ec);
+
+// The whole-tree removal: removeTree with the default walk.
+std::uintmax_t removeAll(const Path& p, std::error_code& ec);
 
 // How a path names its place.
 enum class PathForm {

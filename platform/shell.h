@@ -52,9 +52,25 @@ std::wstring moduleFileName();
 
 namespace platform {
 
-// Folders that no removal may name or contain: the Windows and system folders, the
-// Program Files roots, the user profiles root, the user's profile and its known folders,
-// the local and roaming application data folders. Queries that fail are left out.
-std::vector<std::wstring> protectedFolders();
+// How a protected folder keeps game folders away.
+enum class FolderGuard {
+    itself,        // a game folder may neither be it nor hold it
+    wholeTree,     // nor lie anywhere below it (the Windows folder, shared system folders)
+    children,      // nor be a direct child of it (the users folder: every profile)
+    platformData,  // its "VEXAL*" folders and their "Logs" and "tmpgamemanifest" folders
+                   // are kept like itself (the local application data folder)
+};
+
+// A folder that no removal may name or contain, and how far it is kept.
+struct ProtectedFolder {
+    std::wstring path;
+    FolderGuard guard = FolderGuard::itself;
+};
+
+// The protected folders: the Windows and system folders, the Program Files roots and
+// their Common Files folders, ProgramData and its Microsoft folder, the user profiles
+// root, the user's profile and its known folders, the local and roaming application data
+// folders. Queries that fail are left out.
+std::vector<ProtectedFolder> protectedFolders();
 
 }  // namespace platform

@@ -6,8 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
-#include <vector>
+#include <string>
 
 #include "platform/file_system.h"
 #include "platform/sim/sim_state.h"
@@ -25,19 +24,7 @@ void throwUnlessNotFound(const char* operation, const Path& p, const std::error_
     }
 }
 
-// True when no test has injected a fault anywhere. Until one does, the per-path lookups
-// (a lock, a conversion to wide text and a map search each) can be skipped.
-bool noFaultsInjected() {
-    std::lock_guard<std::mutex> lock(sim::state().mutex);
-    return sim::state().faults.empty();
-}
-
-// True for the "." and ".." entries of a listing.
-bool isDotEntry(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-ItemKind kindOf(const stdfs::file_status& status) {
+ItemKind kindOfStatus(const stdfs::file_status& status) {
     switch (status.type()) {
         case stdfs::file_type::not_found:
         case stdfs::file_type::none:
@@ -63,12 +50,6 @@ bool exists(const Path& p) {
     return !ec && stdfs::exists(status);
 }
 
-bool existsNoThrow(const Path& p) {
-    if (sim::fault(sim::FsOp::status, p.wstring())) return false;
-    std::error_code ec;
-    return stdfs::exists(p, ec) && !ec;
-}
-
 ItemKind itemKind(const Path& p) {
     if (auto injected = sim::fault(sim::FsOp::status, p.wstring())) {
         throw stdfs::filesystem_error("status", p, *injected);
@@ -76,13 +57,7 @@ ItemKind itemKind(const Path& p) {
     std::error_code ec;
     const auto status = stdfs::symlink_status(p, ec);
     throwUnlessNotFound("status", p, ec);
-    return ec ? ItemKind::absent : kindOf(status);
-}
-
-bool isDirectoryNoThrow(const Path& p) {
-    if (sim::fault(sim::FsOp::status, p.wstring())) return false;
-    std::error_code ec;
-    return stdfs::is_directory(p, ec) && !ec;
+    return ec ? ItemKind::absent : kindOfStatus(status);
 }
 
 void makeWritable(const Path& p) {
@@ -103,182 +78,200 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
     return stdfs::remove(p, ec);  // removes a symbolic link itself, never its target
 }
 
-// On the host an item's own permissions never decide whether it can be removed (only its
-// folder's do), so an entry listed as a plain file or folder is removed at once with the
-// one call that fits its kind (unlink or rmdir), whatever its permissions; making it
-// writable first would change nothing that outlives the removal. If that removal fails,
-// which leaves the item as it was, the general calls run and decide. With any fault
-// injected the general calls always run, so that tests see every fault where they put it.
-bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
-    ec.clear();
-    if ((entry.kind == ItemKind::file || entry.kind == ItemKind::directory) && noFaultsInjected()) {
-        const char* path = entry.path.c_str();
-        if ((entry.kind == ItemKind::directory ? ::rmdir(path) : ::unlink(path)) == 0) return true;
-    }
-    makeWritable(entry.path);
-    return removeItem(entry.path, ec);
-}
-
-std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
-    ec.clear();
-    std::uintmax_t removed = 0;
-    // Depth-first without recursion: each frame is a directory whose listing is open. Its
-    // path is kept as plain text, as a path object per frame would make memory grow with
-    // the square of the depth.
-    struct Frame {
-        std::string dir;
-        DirectoryLister lister;
-    };
-    std::vector<std::unique_ptr<Frame>> stack;
-    auto push = [&](const Path& dir) {
-        auto frame = std::make_unique<Frame>();
-        frame->dir = dir.native();
-        if (!frame->lister.open(dir, ec)) return false;
-        stack.push_back(std::move(frame));
-        return true;
-    };
-    try {
-        const ItemKind top = itemKind(p);
-        if (top == ItemKind::absent) return 0;
-        if (top != ItemKind::directory) return removeItem(p, ec) ? 1 : 0;
-        if (!push(p)) return removed;
-        while (!stack.empty()) {
-            DirEntry entry;
-            if (stack.back()->lister.next(entry)) {
-                if (entry.kind == ItemKind::directory) {
-                    if (!push(entry.path)) return removed;
-                } else if (removeItem(entry.path, ec)) {
-                    ++removed;
-                } else if (ec) {
-                    return removed;
-                }
-                continue;
-            }
-            const Path dir(std::move(stack.back()->dir));
-            stack.pop_back();
-            if (removeItem(dir, ec)) ++removed;
-            if (ec) return removed;
-        }
-    } catch (const stdfs::filesystem_error& error) {
-        ec = error.code();
-    }
-    return removed;
-}
-
 bool isAccessDenied(const std::error_code& ec) {
     return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
 }
 
-// The listing is read with opendir and readdir, as std::filesystem::directory_iterator
-// does (it too reads the first entry when it opens), but kept in hand: each entry's kind
-// comes from the listing itself (d_type), and only where the file system does not give it
-// is the status read, relative to the open folder (fstatat), which spares the kernel
-// walking the whole path again.
-struct DirectoryLister::State {
-    std::string dir;  // plain text, for the reason removeAll gives
+// ---- Removal by handle: descriptors, openat and unlinkat with O_NOFOLLOW ----------------
+
+// An item held open. Folders keep a descriptor, listed through `listing`; every item is
+// deleted by its name in the folder it was opened from, which never follows a link.
+struct OpenItemState {
+    std::string path;  // for injected faults and the test hook
+    std::string name;  // in its folder
+    int parentFd = -1;
+    bool ownsParent = false;  // the top's folder, opened for it
+    ItemKind kind = ItemKind::absent;
+    bool readOnly = false;  // no write permission for the owner
     DIR* listing = nullptr;
-    const dirent* coming = nullptr;  // the entry next() hands out; null at the end
-    std::string previous;            // the name handed out last, for the advance fault
-    bool started = false;            // an entry has been handed out
+    bool handedOut = false;  // the listing has given an entry
 
-    ~State() {
+    ~OpenItemState() {
         if (listing != nullptr) ::closedir(listing);
-    }
-
-    // The path of the entry called name.
-    Path entryPath(const std::string& name) const {
-        if (!dir.empty() && dir.back() != '/') return Path(dir + '/' + name);
-        return Path(dir + name);
-    }
-
-    // Reads the next entry other than "." and ".." into `coming`; false with ec set when
-    // reading fails (readdir tells the end from a failure only through errno).
-    bool advance(std::error_code& ec) {
-        do {
-            errno = 0;
-            coming = ::readdir(listing);
-        } while (coming != nullptr && isDotEntry(coming->d_name));
-        if (coming == nullptr && errno != 0) {
-            ec = std::error_code(errno, std::generic_category());
-            return false;
-        }
-        return true;
+        if (ownsParent) ::close(parentFd);
     }
 };
 
-DirectoryLister::DirectoryLister() = default;
-DirectoryLister::~DirectoryLister() = default;
+void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
 
-bool DirectoryLister::open(const Path& dir, std::error_code& ec) {
-    ec.clear();
-    _state.reset();
-    if (auto injected = sim::fault(sim::FsOp::list, dir.wstring())) {
-        ec = *injected;
-        return false;
-    }
-    auto state = std::make_unique<State>();
-    state->dir = dir.native();
-    state->listing = ::opendir(dir.c_str());
-    if (state->listing == nullptr) {
-        ec = std::error_code(errno, std::generic_category());
-        return false;
-    }
-    if (!state->advance(ec)) return false;
-    _state = std::move(state);
-    return true;
-}
+namespace {
 
-bool DirectoryLister::next(DirEntry& entry) {
-    if (!_state) return false;
-    if (_state->started) {
-        // Moving past the entry handed out last; a failure names that entry, as the
-        // directory iterator's increment does.
-        std::error_code ec;
-        _state->advance(ec);
-        if (!noFaultsInjected()) {
-            const Path current = _state->entryPath(_state->previous);
-            if (auto injected = sim::fault(sim::FsOp::advance, current.wstring())) ec = *injected;
-        }
-        if (ec) {
-            const Path current = _state->entryPath(_state->previous);
-            _state.reset();
-            throw stdfs::filesystem_error("directory_iterator::operator++", current, ec);
-        }
-    }
-    if (_state->coming == nullptr) {
-        _state.reset();  // the end: the listing is closed, and next() stays false
-        return false;
-    }
-    _state->started = true;
-    _state->previous = _state->coming->d_name;
-    entry.path = _state->entryPath(_state->previous);
-    // The host says nothing of read-only state: its removals never depend on it.
-    entry.readOnly = true;
-    switch (_state->coming->d_type) {
-        case DT_DIR:
-            entry.kind = ItemKind::directory;
-            return true;
-        case DT_LNK:
-            entry.kind = ItemKind::link;
-            return true;
-        case DT_UNKNOWN:
-            break;
-        default:
-            entry.kind = ItemKind::file;
-            return true;
-    }
-    // The file system did not tell the kind: one status read, links not followed.
-    struct stat status {};
-    const int folder = ::dirfd(_state->listing);
-    if (::fstatat(folder, _state->coming->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        entry.kind = itemKind(entry.path);  // the general status read decides, and may throw
+// The error errno holds.
+std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
+
+// The test hook, then the fault injected for op on path, if any.
+bool injected(sim::FsOp op, const std::string& path, std::error_code& ec) {
+    sim::runFsHook(op, path);
+    if (auto fault = sim::fault(op, Path(path).wstring())) {
+        ec = *fault;
         return true;
     }
-    entry.kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
-                 : S_ISLNK(status.st_mode) ? ItemKind::link
-                                           : ItemKind::file;
+    return false;
+}
+
+// Opens `name` in the folder parentFd as itself; the state takes parentFd when it owns it.
+bool openAt(int parentFd, bool ownsParent, const std::string& name, const std::string& path,
+            OpenItem& item, std::error_code& ec) {
+    OpenItem state(new OpenItemState);
+    state->path = path;
+    state->name = name;
+    state->parentFd = parentFd;
+    state->ownsParent = ownsParent;
+    if (injected(sim::FsOp::status, path, ec)) return false;
+    struct stat status {};
+    if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        ec = lastError();
+        return false;
+    }
+    state->kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
+                  : S_ISLNK(status.st_mode) ? ItemKind::link
+                                            : ItemKind::file;
+    state->readOnly = state->kind != ItemKind::link && (status.st_mode & S_IWUSR) == 0;
+    if (state->kind == ItemKind::directory) {
+        if (injected(sim::FsOp::list, path, ec)) return false;
+        const int fd =
+            ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+            // No longer a folder: it is deleted as what it is now, never entered.
+            state->kind = errno == ELOOP ? ItemKind::link : ItemKind::file;
+        } else if (fd < 0 || (state->listing = ::fdopendir(fd)) == nullptr) {
+            ec = lastError();
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+    }
+    item = std::move(state);
     return true;
 }
+
+}  // namespace
+
+// Opens the folder holding p, then p below it without following it.
+bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
+    ec.clear();
+    item.reset();
+    std::string path = p.native();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const auto cut = path.rfind('/');
+    const std::string folder =
+        cut == std::string::npos ? "." : (cut == 0 ? "/" : path.substr(0, cut));
+    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    if (name.empty() || name == "/") {  // the root has no folder to be deleted from
+        ec = std::make_error_code(std::errc::device_or_resource_busy);
+        return false;
+    }
+    const int parentFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) {
+        // A file on the way means nothing is at p, as for the other status reads.
+        ec = errno == ENOTDIR ? std::make_error_code(std::errc::no_such_file_or_directory)
+                              : lastError();
+        return false;
+    }
+    return openAt(parentFd, true, name, p.native(), item, ec);
+}
+
+// openat below the open folder, never following a link.
+bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path, OpenItem& item,
+               std::error_code& ec) {
+    ec.clear();
+    item.reset();
+    return openAt(::dirfd(folder->listing), false, entry.name, path, item, ec);
+}
+
+// The kind the open read without following links.
+ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
+
+// True when the owner may not write the item.
+bool isReadOnly(const OpenItem& item) { return item && item->readOnly; }
+
+// readdir on the open folder, with the kind d_type tells (absent when it does not).
+bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
+    ec.clear();
+    OpenItemState& state = *folder;
+    // An injected fault fails the listing once it has given an entry, as a listing that
+    // cannot be advanced does.
+    std::error_code fault;
+    if (injected(sim::FsOp::advance, state.path, fault) && state.handedOut) {
+        ec = fault;
+        return false;
+    }
+    while (true) {
+        errno = 0;
+        const dirent* next = ::readdir(state.listing);
+        if (next == nullptr) {
+            if (errno != 0) ec = lastError();
+            return false;
+        }
+        const std::string name = next->d_name;
+        if (name == "." || name == "..") continue;
+        entry.name = name;
+        entry.kind = next->d_type == DT_DIR       ? ItemKind::directory
+                     : next->d_type == DT_LNK     ? ItemKind::link
+                     : next->d_type == DT_UNKNOWN ? ItemKind::absent
+                                                  : ItemKind::file;
+        entry.readOnly = false;
+        entry.id = next->d_ino;
+        state.handedOut = true;
+        return true;
+    }
+}
+
+// Adds the owner's write permission through a descriptor of the item itself.
+bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
+    ec.clear();
+    if (injected(sim::FsOp::makeWritable, item->path, ec)) return false;
+    if (!item->readOnly) return true;
+    // Through a descriptor of the item itself: a link swapped in is never followed.
+    const int fd = item->listing != nullptr
+                       ? ::dup(::dirfd(item->listing))
+                       : ::openat(item->parentFd, item->name.c_str(),
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status {};
+    const bool done = fd >= 0 && ::fstat(fd, &status) == 0 &&
+                      ::fchmod(fd, (status.st_mode & 07777) | S_IWUSR) == 0;
+    if (!done) ec = lastError();
+    if (fd >= 0) ::close(fd);
+    if (done) item->readOnly = false;
+    return done;
+}
+
+// unlinkat by name in the folder it was opened from.
+bool deleteItem(OpenItem& item, std::error_code& ec) {
+    ec.clear();
+    if (injected(sim::FsOp::remove, item->path, ec)) return false;
+    // As Windows refuses to delete a read-only file, so does this double: the callers'
+    // handling of read-only files is then the same on both.
+    if (item->kind == ItemKind::file && item->readOnly) {
+        ec = std::make_error_code(std::errc::permission_denied);
+        return false;
+    }
+    const int flags = item->kind == ItemKind::directory ? AT_REMOVEDIR : 0;
+    if (::unlinkat(item->parentFd, item->name.c_str(), flags) != 0) {
+        ec = lastError();
+        return false;
+    }
+    item.reset();
+    return true;
+}
+
+// The host shows every link: an open item is always itself.
+bool isItself(const OpenItem&, const OpenItem&, const Name&, std::error_code& ec) {
+    ec.clear();
+    return true;
+}
+
+// ENOENT: nothing is there.
+bool isNotFound(const std::error_code& ec) { return ec == std::errc::no_such_file_or_directory; }
 
 PathForm pathForm(const std::wstring& path) {
     if (path.empty() || path[0] != L'/') return PathForm::relative;

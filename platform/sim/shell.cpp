@@ -66,7 +66,7 @@ bool shellDeleteItem(const std::wstring& itemText) {
     return mode == sim::ShellDelete::removes && !ec;
 }
 
-std::vector<std::wstring> protectedFolders() {
+std::vector<ProtectedFolder> protectedFolders() {
     std::lock_guard<std::mutex> lock(sim::state().mutex);
     return sim::state().protectedFolders;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/shell.h"
 
 namespace platform::sim {
 
@@ -33,7 +34,10 @@ std::string utf16Bytes(const std::wstring& text);
 
 // Known folders by CSIDL value; an unset folder makes the query fail (empty text).
 void setFolder(int csidl, const std::wstring& path);
-void setProtectedFolders(std::vector<std::wstring> folders);
+// The protected folders, each kept only as itself; addProtectedFolder adds one more with
+// its guard.
+void setProtectedFolders(const std::vector<std::wstring>& folders);
+void addProtectedFolder(const std::wstring& path, FolderGuard guard);
 // A short name: longPathName gives longPath for shortPath, and for paths below it the
 // same with the rest appended. Host file systems have none of their own.
 void setShortName(const std::wstring& shortPath, const std::wstring& longPath);
@@ -87,8 +91,14 @@ std::vector<std::wstring> shellDeleteCalls();
 // returns that status once it is set.
 std::optional<int> exitStatus();
 
-// File-system faults: the operation on exactly this path fails with the error.
+// File-system faults: the operation on exactly this path fails with the error. The removal's
+// handle-level operations check them too: opening an item (status), opening a folder's
+// listing (list), reading a listing past its first entry (advance, at the folder's path),
+// clearing read-only (makeWritable) and deleting (remove).
 enum class FsOp { list, remove, makeWritable, status, advance };
 void injectFault(FsOp op, const std::wstring& path, std::error_code error);
+// Called before each handle-level operation of the removal with the item's host path, so
+// that a test can change the tree between two of them. Empty: none.
+void onFsOp(std::function<void(FsOp op, const std::string& path)> hook);
 
 }  // namespace platform::sim

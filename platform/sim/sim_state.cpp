@@ -31,6 +31,15 @@ std::optional<std::error_code> fault(FsOp op, const std::wstring& path) {
     return found->second;
 }
 
+void runFsHook(FsOp op, const std::string& path) {
+    std::function<void(FsOp, const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(state().mutex);
+        hook = state().fsHook;
+    }
+    if (hook) hook(op, path);
+}
+
 void reset() {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -54,6 +63,7 @@ void reset() {
     s.shellDeleteCalls.clear();
     s.exitStatus.reset();
     s.faults.clear();
+    s.fsHook = nullptr;
     s.shortNames.clear();
 }
 
@@ -112,9 +122,15 @@ void setShortName(const std::wstring& shortPath, const std::wstring& longPath) {
     state().shortNames[shortPath] = longPath;
 }
 
-void setProtectedFolders(std::vector<std::wstring> folders) {
+void setProtectedFolders(const std::vector<std::wstring>& folders) {
     std::lock_guard<std::mutex> lock(state().mutex);
-    state().protectedFolders = std::move(folders);
+    state().protectedFolders.clear();
+    for (const auto& folder : folders) state().protectedFolders.push_back({folder});
+}
+
+void addProtectedFolder(const std::wstring& path, FolderGuard guard) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().protectedFolders.push_back({path, guard});
 }
 
 void setModuleFileName(const std::wstring& path) {
@@ -187,6 +203,11 @@ std::optional<int> exitStatus() {
 void injectFault(FsOp op, const std::wstring& path, std::error_code error) {
     std::lock_guard<std::mutex> lock(state().mutex);
     state().faults[{op, path}] = error;
+}
+
+void onFsOp(std::function<void(FsOp op, const std::string& path)> hook) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().fsHook = std::move(hook);
 }
 
 }  // namespace platform::sim

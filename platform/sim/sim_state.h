@@ -32,7 +32,7 @@ struct State {
     std::function<void()> valueQueryHook;
 
     std::map<int, std::wstring> folders;
-    std::vector<std::wstring> protectedFolders;
+    std::vector<ProtectedFolder> protectedFolders;
     std::wstring moduleFileName = L"/sim/GameUninstaller.exe";
 
     std::vector<Process> processes;
@@ -55,6 +55,7 @@ struct State {
     std::optional<int> exitStatus;
 
     std::map<std::pair<FsOp, std::wstring>, std::error_code> faults;
+    std::function<void(FsOp, const std::string&)> fsHook;
 
     std::map<std::wstring, std::wstring> shortNames;  // short path -> long path
 };
@@ -67,5 +68,7 @@ std::wstring regKeyId(RegRoot root, std::uint32_t view, const std::wstring& path
 std::wstring lowered(const std::wstring& text);
 // The injected fault for op on path, if any (call with the mutex held or not: it locks).
 std::optional<std::error_code> fault(FsOp op, const std::wstring& path);
+// Runs the test's hook for op on path, if one is set (call without the mutex held).
+void runFsHook(FsOp op, const std::string& path);
 
 }  // namespace platform::sim

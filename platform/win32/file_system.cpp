@@ -4,19 +4,23 @@
 #include "platform/file_system.h"
 
 #include <windows.h>
+#include <winternl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/win32/extended_path.h"
 #include "platform/win32/handle_owner.h"
+#include "platform/win32/handle_path.h"  // platformHidesLinks
+#include "platform/win32/relative_open.h"
 
 namespace platform::fs {
 namespace {
 
 using win32::extendedPath;
-using win32::FindOwner;
 using win32::HandleOwner;
 
 // A Windows error as an error code of the system category.
@@ -61,34 +65,15 @@ bool isGoneError(DWORD error) {
 bool isLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // The item's own kind from its attributes.
-ItemKind kindOf(DWORD attributes) {
+ItemKind kindOfAttributes(DWORD attributes) {
     if (isLink(attributes)) return ItemKind::link;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ItemKind::directory;
     return ItemKind::file;
 }
 
-// True for the "." and ".." entries of a listing.
-bool isDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-// The extended-length form of p without trailing separators, except after a drive
-// ("\\?\C:\"), so that "\name" can be appended.
-std::wstring listablePath(const Path& p) {
-    std::wstring path = extendedPath(p.wstring());
-    while (path.size() > 1 && path.back() == L'\\' && path[path.size() - 2] != L':') {
-        path.pop_back();
-    }
-    return path;
-}
-
-// Opens a listing of the folder at path (extended form); data receives the first entry.
-FindOwner openListing(const std::wstring& path, WIN32_FIND_DATAW& data) {
-    std::wstring pattern = path;
-    if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-    pattern += L'*';
-    return FindOwner(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+// True for the "." and ".." entries of a listing (names of `length` characters).
+bool isDotEntry(const wchar_t* name, std::size_t length) {
+    return (length == 1 && name[0] == L'.') || (length == 2 && name[0] == L'.' && name[1] == L'.');
 }
 
 // Removes the single item at path (extended form) with the given attributes: folders and
@@ -134,16 +119,6 @@ bool exists(const Path& p) {
     return found;
 }
 
-// exists() with every failure counted as absent.
-bool existsNoThrow(const Path& p) {
-    try {
-        DWORD error = ERROR_SUCCESS;
-        return existsFollowing(extendedPath(p.wstring()), error);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
 // The item's own kind from GetFileAttributesW, which does not follow a final link.
 ItemKind itemKind(const Path& p) {
     const DWORD attributes = GetFileAttributesW(extendedPath(p.wstring()).c_str());
@@ -152,27 +127,7 @@ ItemKind itemKind(const Path& p) {
         if (isNotFoundError(error)) return ItemKind::absent;
         throwError("status", p, error);
     }
-    return kindOf(attributes);
-}
-
-// True for a directory, or a link whose target is one; false on any failure.
-bool isDirectoryNoThrow(const Path& p) {
-    try {
-        const std::wstring path = extendedPath(p.wstring());
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-        if (!isLink(attributes)) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        // A link: ask the target, opened through the link.
-        HandleOwner target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                       nullptr));
-        BY_HANDLE_FILE_INFORMATION info = {};
-        if (!target.valid() || !GetFileInformationByHandle(target.get(), &info)) return false;
-        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    return kindOfAttributes(attributes);
 }
 
 // Clears FILE_ATTRIBUTE_READONLY of the item itself, keeping its other attributes.
@@ -209,178 +164,364 @@ bool removeItem(const Path& p, std::error_code& ec) noexcept {
     }
 }
 
-// The listing's attributes say whether the item is a link and whether it is read-only,
-// which is all the general calls would read (three attribute reads for a plain file).
-// For a plain, writable file or folder the single delete is therefore all there is to
-// do. A delete that fails (refused, gone, or the item changed since it was listed) leaves
-// the item as it was, so the general calls then run as if the delete had never been
-// tried, and their result stands.
-bool removeListedEntry(const DirEntry& entry, std::error_code& ec) {
-    ec.clear();
-    if (!entry.readOnly && (entry.kind == ItemKind::file || entry.kind == ItemKind::directory)) {
-        const DWORD attributes =
-            entry.kind == ItemKind::directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-        DWORD error = ERROR_SUCCESS;
-        if (removeOne(extendedPath(entry.path.wstring()), attributes, error)) return true;
-    }
-    makeWritable(entry.path);
-    return removeItem(entry.path, ec);
-}
-
-// Depth-first removal with an explicit stack of open listings, one per folder level, and
-// one path buffer that grows and shrinks with the depth: memory follows the depth, never
-// the size of the tree. Each folder's entries are removed while it is listed; the folder
-// itself goes once its listing ends. Links are removed as items, never listed. Like
-// std::filesystem::remove_all it returns the number of items removed, or
-// static_cast<std::uintmax_t>(-1) with ec set at the first failure.
-std::uintmax_t removeAll(const Path& p, std::error_code& ec) {
-    ec.clear();
-    constexpr std::uintmax_t kFailed = static_cast<std::uintmax_t>(-1);
-    // Reports a Windows error the way the function's contract asks.
-    const auto fail = [&ec](DWORD error) {
-        ec = systemError(error);
-        return kFailed;
-    };
-
-    std::wstring path = listablePath(p);
-    const DWORD rootAttributes = GetFileAttributesW(path.c_str());
-    if (rootAttributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        return isNotFoundError(error) ? 0 : fail(error);
-    }
-    DWORD error = ERROR_SUCCESS;
-    if ((rootAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || isLink(rootAttributes)) {
-        if (removeOne(path, rootAttributes, error)) return 1;
-        return isGoneError(error) ? 0 : fail(error);
-    }
-
-    struct Level {
-        FindOwner listing;       // empty when the folder had nothing to list
-        std::size_t pathLength;  // length of this folder's path in `path`
-    };
-    std::vector<Level> levels;
-    WIN32_FIND_DATAW data;
-    bool haveEntry = false;  // data holds an entry not yet handled
-    std::uintmax_t removed = 0;
-
-    // Starts listing the folder named by `path`; false with `error` set when that fails.
-    const auto descend = [&]() {
-        FindOwner listing = openListing(path, data);
-        if (!listing.valid()) {
-            error = GetLastError();
-            // A folder without even "." and ".." (a drive root) lists as not found.
-            if (error != ERROR_FILE_NOT_FOUND) return false;
-        }
-        haveEntry = listing.valid();
-        levels.push_back(Level{std::move(listing), path.size()});
-        return true;
-    };
-
-    if (!descend()) return fail(error);
-    while (!levels.empty()) {
-        Level& level = levels.back();
-        if (!haveEntry) {
-            if (level.listing.valid() && FindNextFileW(level.listing.get(), &data)) {
-                haveEntry = true;
-            } else {
-                error = level.listing.valid() ? GetLastError() : ERROR_NO_MORE_FILES;
-                if (error != ERROR_NO_MORE_FILES) return fail(error);
-                // The folder is empty now: close its listing, then remove it.
-                level.listing.reset();
-                path.resize(level.pathLength);
-                levels.pop_back();
-                if (removeOne(path, FILE_ATTRIBUTE_DIRECTORY, error)) {
-                    ++removed;
-                } else if (!isGoneError(error)) {
-                    return fail(error);
-                }
-                continue;
-            }
-        }
-        haveEntry = false;
-        if (isDotEntry(data.cFileName)) continue;
-        path.resize(level.pathLength);
-        path += L'\\';
-        path += data.cFileName;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            !isLink(data.dwFileAttributes)) {
-            if (!descend()) return fail(error);  // `level` is stale after this
-            continue;
-        }
-        // An entry listed but gone by now (removed by someone else) is skipped.
-        if (removeOne(path, data.dwFileAttributes, error)) {
-            ++removed;
-        } else if (!isGoneError(error)) {
-            return fail(error);
-        }
-    }
-    return removed;
-}
-
 // Windows gives 5 (system) and the C runtime 13 (generic); both compare equal here.
 bool isAccessDenied(const std::error_code& ec) { return ec == std::errc::permission_denied; }
 
-// An open listing: the first entry comes with FindFirstFileExW, the rest from FindNextFileW.
-struct DirectoryLister::State {
-    // The folder as plain text: a path object also keeps each of its components as a path
-    // of its own, so with one lister per open level of a walk, memory would grow with the
-    // square of the depth.
-    std::wstring dir;
-    FindOwner listing;
-    WIN32_FIND_DATAW data = {};
-    bool haveEntry = false;  // data holds the first entry, not yet handed out
+// ---- Removal by handle --------------------------------------------------------------------
+
+// The declarations winternl.h leaves out: the listing call, its entry record and the
+// information classes used here.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apcRoutine,
+                                               PVOID apcContext, PIO_STATUS_BLOCK status,
+                                               PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS infoClass,
+                                               BOOLEAN singleEntry, PUNICODE_STRING fileName,
+                                               BOOLEAN restartScan);
+
+// An item held open, with what is known of it.
+struct OpenItemState {
+    HandleOwner handle;
+    ItemKind kind = ItemKind::absent;
+    mutable DWORD attributes = INVALID_FILE_ATTRIBUTES;  // read when first asked
+    // Folders: the listing read through the handle, a batch of entries at a time.
+    std::vector<unsigned char> batch;
+    ULONG next = 0;       // offset of the next entry in the batch, or `filled` at its end
+    ULONG filled = 0;     // bytes of the batch in use
+    bool listed = false;  // the listing has reached its end
+    mutable std::wstring finalPath;  // its name with links resolved, read once where hidden
+    mutable bool finalPathRead = false;
 };
 
-// A lister with nothing open.
-DirectoryLister::DirectoryLister() = default;
-// Closes the listing, if one is open (FindOwner).
-DirectoryLister::~DirectoryLister() = default;
+void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
 
-// Opens the listing with FindFirstFileExW; a failure leaves the Windows error in ec.
-bool DirectoryLister::open(const Path& dir, std::error_code& ec) {
-    ec.clear();
-    _state.reset();
-    if (dir.empty()) {  // the pattern "*" alone would list the current folder
-        ec = systemError(ERROR_PATH_NOT_FOUND);
+namespace {
+
+// FILE_ID_FULL_DIR_INFORMATION, the listing's entry record.
+struct IdFullDirEntry {
+    ULONG nextEntryOffset;
+    ULONG fileIndex;
+    LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
+    LARGE_INTEGER endOfFile, allocationSize;
+    ULONG fileAttributes;
+    ULONG fileNameLength;  // in bytes
+    ULONG eaSize;
+    LARGE_INTEGER fileId;
+    WCHAR fileName[1];
+};
+
+// FileDispositionInfoEx (Windows 10 1709 on), which the headers declare only for newer targets.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+// ERROR_REPARSE_POINT_ENCOUNTERED: what a hidden link is reported as.
+constexpr DWORD kLeadsOutside = 4395;
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+constexpr ULONG kFirstBatch = 4096;  // a folder holding one subfolder needs no more
+constexpr ULONG kLargestBatch = 65536;
+
+// Access for an item the walk deletes: its attributes are read and may be changed.
+constexpr ACCESS_MASK kItemAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+// Errors with which a file system refuses opens relative to a folder (some network
+// redirectors do).
+bool refusesRelativeOpen(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_FUNCTION;
+}
+
+// The item's attributes and file number through its handle; false with the error.
+bool readAttributes(HANDLE handle, DWORD& attributes, std::uint64_t& id, DWORD& error) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) {
+        error = GetLastError();
         return false;
     }
-    _state = std::make_unique<State>();
-    _state->dir = dir.native();
-    _state->listing = openListing(listablePath(dir), _state->data);
-    if (_state->listing.valid()) {
-        _state->haveEntry = true;
+    attributes = info.dwFileAttributes;
+    id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// Fills a new state from an open handle: its kind from its own attributes.
+bool adopt(HandleOwner handle, OpenItem& item, std::uint64_t* id, std::error_code& ec) {
+    DWORD attributes = 0;
+    std::uint64_t number = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!readAttributes(handle.get(), attributes, number, error)) {
+        ec = systemError(error);
+        return false;
+    }
+    item.reset(new OpenItemState);
+    item->handle = std::move(handle);
+    item->attributes = attributes;
+    item->kind = kindOfAttributes(attributes);
+    if (id != nullptr) *id = number;
+    return true;
+}
+
+// Opens the item at path (extended form) as itself, with the access asked for.
+HandleOwner openByPath(const std::wstring& path, ACCESS_MASK access, DWORD& error) {
+    HandleOwner handle(
+        CreateFileW(path.c_str(), access | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    error = handle.valid() ? ERROR_SUCCESS : GetLastError();
+    return handle;
+}
+
+}  // namespace
+
+// CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT, asking for less access where refused.
+bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
+    ec.clear();
+    item.reset();
+    const std::wstring path = extendedPath(p.wstring());
+    DWORD error = ERROR_SUCCESS;
+    // A file cannot be opened for listing: it is opened as an item. A folder that may be
+    // neither deleted nor changed (the folder holding the top, say) is opened to be listed.
+    const ACCESS_MASK tries[] = {kItemAccess | FILE_LIST_DIRECTORY, kItemAccess,
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES};
+    HandleOwner handle;
+    for (const ACCESS_MASK access : tries) {
+        handle = openByPath(path, access, error);
+        if (handle.valid() || error != ERROR_ACCESS_DENIED) break;
+    }
+    if (!handle.valid()) {
+        ec = systemError(error);
+        return false;
+    }
+    if (!adopt(std::move(handle), item, nullptr, ec)) return false;
+    // Where links are hidden, a folder link may be opened as its target folder; its own
+    // attributes, read by path, still show it as a link.
+    if (win32::platformHidesLinks() && item->kind == ItemKind::directory) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && isLink(attributes)) {
+            item->kind = ItemKind::link;
+        }
+    }
+    return true;
+}
+
+// NtCreateFile relative to the folder's handle; by full path where that is refused.
+bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path, OpenItem& item,
+               std::error_code& ec) {
+    ec.clear();
+    item.reset();
+    // A folder is asked for as one, so that it can be listed; when it is something else
+    // by now, it is opened as what it is. Either way a link is opened as itself.
+    const bool listedFolder = entry.kind == ItemKind::directory;
+    win32::RelativeOpen how;
+    how.access = kItemAccess | (listedFolder ? FILE_LIST_DIRECTORY : 0);
+    how.options = listedFolder ? FILE_DIRECTORY_FILE : 0;
+    DWORD error = ERROR_SUCCESS;
+    HandleOwner handle = win32::openRelative(folder->handle.get(), entry.name, how, error);
+    if (!handle.valid() && listedFolder && error == ERROR_DIRECTORY) {
+        how.access = kItemAccess;
+        how.options = 0;
+        handle = win32::openRelative(folder->handle.get(), entry.name, how, error);
+    }
+    if (!handle.valid() && refusesRelativeOpen(error)) {
+        // Opened by its full path instead, it must be the item the listing showed: the
+        // same file number and the same kind.
+        std::uint64_t id = 0;
+        handle = openByPath(extendedPath(path), how.access, error);
+        if (!handle.valid()) {
+            ec = systemError(error);
+            return false;
+        }
+        if (!adopt(std::move(handle), item, &id, ec)) return false;
+        if (id != entry.id || item->kind != entry.kind) {
+            item.reset();
+            ec = systemError(ERROR_FILE_NOT_FOUND);  // what was listed is gone from there
+            return false;
+        }
         return true;
     }
-    const DWORD error = GetLastError();
-    // A folder without even "." and ".." (a drive root) lists as not found: it is empty.
-    if (error == ERROR_FILE_NOT_FOUND && isDirectoryNoThrow(dir)) return true;
-    _state.reset();
-    ec = systemError(error);
+    if (!handle.valid()) {
+        ec = systemError(error);
+        return false;
+    }
+    if (!listedFolder) {
+        // Whatever it is now, it is deleted as itself; its attributes are read only when a
+        // delete is refused.
+        item.reset(new OpenItemState);
+        item->handle = std::move(handle);
+        item->kind = entry.kind;
+        return true;
+    }
+    // A folder is entered only when its handle confirms it is one and not a link.
+    return adopt(std::move(handle), item, nullptr, ec);
+}
+
+// The kind the handle showed, or the listing's for an item deleted as itself unread.
+ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
+
+// The read-only attribute, read through the handle when not yet known.
+bool isReadOnly(const OpenItem& item) {
+    if (!item) return false;
+    if (item->attributes == INVALID_FILE_ATTRIBUTES) {
+        std::uint64_t id = 0;
+        DWORD error = ERROR_SUCCESS;
+        if (!readAttributes(item->handle.get(), item->attributes, id, error)) return false;
+    }
+    return (item->attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// NtQueryDirectoryFile through the folder's handle, a batch at a time.
+bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
+    ec.clear();
+    OpenItemState& state = *folder;
+    while (true) {
+        if (state.next >= state.filled) {
+            if (state.listed) return false;
+            // Each refill may take a larger batch: a folder with many entries gets few calls,
+            // a deep chain of folders with one entry each stays small.
+            const ULONG size =
+                state.batch.empty()
+                    ? kFirstBatch
+                    : std::min<ULONG>(static_cast<ULONG>(state.batch.size()) * 2, kLargestBatch);
+            state.batch.resize(size);
+            IO_STATUS_BLOCK io = {};
+            const NTSTATUS status = NtQueryDirectoryFile(
+                state.handle.get(), nullptr, nullptr, nullptr, &io, state.batch.data(), size,
+                static_cast<FILE_INFORMATION_CLASS>(38) /* FileIdFullDirectoryInformation */, FALSE,
+                nullptr, FALSE);
+            if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) {
+                state.listed = true;
+                state.batch.clear();
+                state.batch.shrink_to_fit();
+                return false;
+            }
+            if (status < 0) {
+                ec = systemError(RtlNtStatusToDosError(status));
+                return false;
+            }
+            state.next = 0;
+            state.filled = static_cast<ULONG>(io.Information);
+            if (state.filled == 0) continue;
+        }
+        const auto* record =
+            reinterpret_cast<const IdFullDirEntry*>(state.batch.data() + state.next);
+        state.next =
+            record->nextEntryOffset == 0 ? state.filled : state.next + record->nextEntryOffset;
+        const std::size_t length = record->fileNameLength / sizeof(WCHAR);
+        if (isDotEntry(record->fileName, length)) continue;
+        entry.name.assign(record->fileName, length);
+        entry.kind = kindOfAttributes(record->fileAttributes);
+        entry.readOnly = (record->fileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        entry.id = static_cast<std::uint64_t>(record->fileId.QuadPart);
+        return true;
+    }
+}
+
+// FileBasicInfo with the read-only attribute taken away, then read back.
+bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
+    ec.clear();
+    if (!isReadOnly(item)) return true;
+    FILE_BASIC_INFO info = {};  // zero times: left as they are
+    // FileAttributes 0 would mean "unchanged": FILE_ATTRIBUTE_NORMAL stands for none.
+    info.FileAttributes = item->attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(item->handle.get(), FileBasicInfo, &info, sizeof info)) {
+        ec = systemError(GetLastError());
+        return false;
+    }
+    // Wine reports success on an item whose mode cannot change (an immutable file): the
+    // attribute is read again, and one that stays is a refusal.
+    std::uint64_t id = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!readAttributes(item->handle.get(), item->attributes, id, error)) {
+        ec = systemError(error);
+        return false;
+    }
+    if ((item->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ec = systemError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+// The delete disposition through the handle; the item goes when it is closed.
+bool deleteItem(OpenItem& item, std::error_code& ec) {
+    ec.clear();
+    // The extended form removes the name at once even while others hold the item open
+    // (POSIX semantics), so that its folder can go next; systems without it take the
+    // classic form.
+    static std::atomic<bool> classicOnly{false};
+    DWORD error = ERROR_SUCCESS;
+    bool deleted = false;
+    if (!classicOnly.load(std::memory_order_relaxed)) {
+        FILE_DISPOSITION_INFO_EX info = {};
+        info.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS;
+        deleted = SetFileInformationByHandle(item->handle.get(), kFileDispositionInfoEx, &info,
+                                             sizeof info) != FALSE;
+        error = deleted ? ERROR_SUCCESS : GetLastError();
+        if (!deleted && refusesRelativeOpen(error)) classicOnly.store(true);
+    }
+    if (classicOnly.load(std::memory_order_relaxed)) {
+        FILE_DISPOSITION_INFO info = {};
+        info.DeleteFile = TRUE;
+        deleted = SetFileInformationByHandle(item->handle.get(), FileDispositionInfo, &info,
+                                             sizeof info) != FALSE;
+        error = deleted ? ERROR_SUCCESS : GetLastError();
+    }
+    if (!deleted) {
+        ec = systemError(error);
+        return false;
+    }
+    item.reset();  // the item goes as its handle is closed
+    return true;
+}
+
+namespace {
+
+// The name the system gives the item behind an open handle, every link resolved (under
+// Wine the resolved Unix place; NtQueryObject, which GetFinalPathNameByHandleW also
+// asks, but without its 260-character limit under Wine), read once; empty when unknown.
+const std::wstring& finalNameOf(const OpenItemState& state) {
+    if (!state.finalPathRead) {
+        state.finalPathRead = true;
+        std::vector<unsigned char> buffer(1024);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            ULONG needed = 0;
+            const NTSTATUS status =
+                NtQueryObject(state.handle.get(), ObjectNameInformation, buffer.data(),
+                              static_cast<ULONG>(buffer.size()), &needed);
+            if (status >= 0) {
+                const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
+                state.finalPath.assign(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
+                break;
+            }
+            if (needed <= buffer.size()) break;
+            buffer.resize(needed);
+        }
+    }
+    return state.finalPath;
+}
+
+}  // namespace
+
+// Compares resolved names where links are hidden; true at once elsewhere.
+bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name, std::error_code& ec) {
+    ec.clear();
+    if (!win32::platformHidesLinks()) return true;
+    if (folder && item) {
+        std::wstring named = finalNameOf(*folder);
+        if (!named.empty() && named.back() != L'\\') named += L'\\';
+        named += name;
+        const std::wstring& final = finalNameOf(*item);
+        if (!final.empty() &&
+            CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), named.c_str(),
+                                 static_cast<int>(named.size()), TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    // A link the platform does not show: it is left where it is.
+    ec = systemError(kLeadsOutside);
     return false;
 }
 
-// Hands out the next entry other than "." and "..", its kind and read-only state from the
-// listing's attributes.
-bool DirectoryLister::next(DirEntry& entry) {
-    if (!_state || !_state->listing.valid()) return false;
-    while (true) {
-        if (_state->haveEntry) {
-            _state->haveEntry = false;
-        } else if (!FindNextFileW(_state->listing.get(), &_state->data)) {
-            const DWORD error = GetLastError();
-            _state->listing.reset();
-            if (error == ERROR_NO_MORE_FILES) return false;
-            throwError("directory_iterator::operator++", Path(_state->dir), error);
-        }
-        if (isDotEntry(_state->data.cFileName)) continue;
-        std::wstring path = _state->dir;
-        if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
-        path += _state->data.cFileName;
-        entry.path = std::move(path);
-        entry.kind = kindOf(_state->data.dwFileAttributes);
-        entry.readOnly = (_state->data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-        return true;
-    }
+// The Windows errors that mean nothing is there.
+bool isNotFound(const std::error_code& ec) {
+    return ec.category() == std::system_category() &&
+           isNotFoundError(static_cast<DWORD>(ec.value()));
 }
 
 namespace {

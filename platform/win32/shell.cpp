@@ -95,36 +95,44 @@ std::wstring moduleFileName() {
 }
 
 // The folders no removal may touch, each query that fails left out.
-std::vector<std::wstring> protectedFolders() {
-    static const KNOWNFOLDERID* const kBeforeUsers[] = {
-        &FOLDERID_Windows,
-        &FOLDERID_System,
-        &FOLDERID_ProgramFiles,
-        &FOLDERID_ProgramFilesX86,
-        &FOLDERID_ProgramFilesCommon,
-        &FOLDERID_ProgramFilesCommonX86,
-        &FOLDERID_ProgramData,
+std::vector<ProtectedFolder> protectedFolders() {
+    struct Known {
+        const KNOWNFOLDERID* id;
+        FolderGuard guard;
+    };
+    static const Known kBeforeUsers[] = {
+        {&FOLDERID_Windows, FolderGuard::wholeTree},
+        {&FOLDERID_System, FolderGuard::itself},
+        {&FOLDERID_ProgramFiles, FolderGuard::itself},
+        {&FOLDERID_ProgramFilesX86, FolderGuard::itself},
+        {&FOLDERID_ProgramFilesCommon, FolderGuard::wholeTree},
+        {&FOLDERID_ProgramFilesCommonX86, FolderGuard::wholeTree},
+        {&FOLDERID_ProgramData, FolderGuard::itself},
     };
     static const KNOWNFOLDERID* const kAfterUsers[] = {
-        &FOLDERID_Public,       &FOLDERID_Profile,        &FOLDERID_Desktop,
-        &FOLDERID_Documents,    &FOLDERID_Downloads,      &FOLDERID_Music,
-        &FOLDERID_Pictures,     &FOLDERID_Videos,         &FOLDERID_Favorites,
-        &FOLDERID_StartMenu,    &FOLDERID_Programs,       &FOLDERID_Startup,
-        &FOLDERID_Templates,    &FOLDERID_SendTo,         &FOLDERID_Recent,
-        &FOLDERID_LocalAppData, &FOLDERID_RoamingAppData, &FOLDERID_LocalAppDataLow,
+        &FOLDERID_Public,         &FOLDERID_Profile,         &FOLDERID_Desktop,
+        &FOLDERID_Documents,      &FOLDERID_Downloads,       &FOLDERID_Music,
+        &FOLDERID_Pictures,       &FOLDERID_Videos,          &FOLDERID_Favorites,
+        &FOLDERID_StartMenu,      &FOLDERID_Programs,        &FOLDERID_Startup,
+        &FOLDERID_Templates,      &FOLDERID_SendTo,          &FOLDERID_Recent,
+        &FOLDERID_RoamingAppData, &FOLDERID_LocalAppDataLow,
     };
 
-    std::vector<std::wstring> folders;
+    std::vector<ProtectedFolder> folders;
     // Adds a folder unless its query failed.
-    const auto add = [&folders](std::wstring folder) {
-        if (!folder.empty()) folders.push_back(std::move(folder));
+    const auto add = [&folders](std::wstring folder, FolderGuard guard) {
+        if (!folder.empty()) folders.push_back(ProtectedFolder{std::move(folder), guard});
     };
-    for (const KNOWNFOLDERID* id : kBeforeUsers) add(knownFolder(*id));
-    add(systemWow64Directory());
+    for (const Known& known : kBeforeUsers) add(knownFolder(*known.id), known.guard);
+    add(systemWow64Directory(), FolderGuard::itself);
+    // Where no game lives: the shared Start menu and the system's own data.
+    const std::wstring programData = knownFolder(FOLDERID_ProgramData);
+    if (!programData.empty()) add(programData + L"\\Microsoft", FolderGuard::wholeTree);
     std::wstring users = knownFolder(FOLDERID_UserProfiles);
     if (users.empty()) users = parentFolder(knownFolder(FOLDERID_Profile));
-    add(users);
-    for (const KNOWNFOLDERID* id : kAfterUsers) add(knownFolder(*id));
+    add(users, FolderGuard::children);
+    for (const KNOWNFOLDERID* id : kAfterUsers) add(knownFolder(*id), FolderGuard::itself);
+    add(knownFolder(FOLDERID_LocalAppData), FolderGuard::platformData);
     return folders;
 }
 

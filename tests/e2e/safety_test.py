@@ -33,7 +33,6 @@ REFUSED_FOLDERS = [
     ("unc_admin_share_profile", r"\\127.0.0.1\c$\users\{u}", "game"),
     ("unc_admin_share_system", r"\\localhost\ADMIN$\system32", "game"),
     ("device_extended_windows", r"\\?\C:\windows", "game"),
-    ("device_extended_game", r"\\?\C:\Games\SpaceRace", "game"),
     ("device_dot_windows", r"\\.\C:\windows", "game"),
     ("device_extended_unc", r"\\?\UNC\localhost\C$\windows", "game"),
     ("relative", r"Games\SpaceRace", "game"),
@@ -78,15 +77,14 @@ REFUSED_FOLDERS = [
      "link C:\\Games\\Lib {user}\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"),
     ("mapped_drive_to_profile", r"D:\users\{u}", "drive d: C:\\"),
     ("mapped_drive_to_windows", "D:\\windows", "drive d: C:\\"),
+    ("inside_windows", r"C:\windows\gu-victim\Tools", r"victim C:\windows\gu-victim\Tools"),
+    ("other_users_profile", r"C:\users\gu-other", r"victim C:\users\gu-other"),
+    ("platform_folder", r"{user}\AppData\Local\VEXAL", "game"),
 ]
 
 # Folders the rules accept although they are not a game's: attempts that still succeed.
 # They are expected failures (each deletes what it names) until the rules refuse them.
-KNOWN_GAPS = [
-    ("gap_inside_windows", r"C:\windows\gu-victim", r"victim C:\windows\gu-victim"),
-    ("gap_other_users_profile", r"C:\users\gu-other", r"victim C:\users\gu-other"),
-    ("gap_platform_folder", r"{user}\AppData\Local\VEXAL", "game"),
-]
+KNOWN_GAPS = []
 
 # Links inside a real game folder: each is removed as a link, never entered. Wine cannot
 # remove a Unix folder link (RemoveDirectoryW 145), so the run ends with code 2 and what
@@ -95,6 +93,7 @@ LINKS_INSIDE = [
     ("link_in_game_to_outside", "data", "outside"),
     ("deep_link_in_game_to_profile", r"Content\home", "{user}"),
     ("link_in_game_to_windows", "sys", r"C:\windows"),
+    ("file_link_in_game_to_outside_file", r"mods\mod.pak", r"outside\gu-canary.bin"),
 ]
 
 # (case, game number, token, title, record's GameNo, log lines) for a real game that is
@@ -275,6 +274,15 @@ class Hostile(h.Case):
             for env in ("", "_qa"):
                 self.assertEqual(os.listdir(self.rig.log_dir(env)), [])
 
+
+    def test_extended_length_game_is_removed_like_its_plain_form(self):
+        path = "\\\\?\\" + GAME
+        self.install_game()
+        self.attempt(h.record(path=path), 1, [
+            h.line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + path + r"\.vexal_temp"),
+            h.line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json"),
+            h.line("INFO", "_regDeleteKey", "Deleted registry key: " + h.RECORD)])
+        self.assertFalse(os.path.exists(self.host(GAME)))
     def linked(self, item, kind, target):
         """The user's side replaced `item` (below VEXALqa, or a shortcut or its folder) by
         a link to `target`: the game is removed as usual and the target keeps its bytes

@@ -52,21 +52,23 @@ TEST_F(Faults, WineCannotProduceTheseButTheRunEndsCleanly) {
          {"bin", "bin/game.exe"}},
         {"a listing that cannot be advanced",
          [](const stdfs::path& game) {
-             sim::injectFault(sim::FsOp::advance, (game / "bin" / "game.exe").wstring(),
+             sim::injectFault(sim::FsOp::advance, (game / "bin").wstring(),
                               std::make_error_code(std::errc::io_error));
          },
          Fail,
          {"ERROR " + kHelper +
           "_worker: [_worker] filesystem_error: filesystem error: directory_iterator::operator++: "
-          "Input/output error [<G>/bin/game.exe] path1=<G>/bin/game.exe path2="},
+          "Input/output error [<G>/bin] path1=<G>/bin path2="},
          {"bin"}},
         {"the game folder's status cannot be read",
          [](const stdfs::path& game) {
              sim::injectFault(sim::FsOp::status, game.wstring(),
                               std::make_error_code(std::errc::io_error));
          },
-         GameInfoNotFound,
-         {"ERROR " + kHelper + "_readGameInfo: GamePath refused, not a game folder: <G>"},
+         Fail,
+         {"ERROR " + kHelper +
+          "_worker: [_worker] filesystem_error: filesystem error: exists: Input/output error "
+          "[<G>] path1=<G> path2="},
          {"a.pak", "bin", "bin/game.exe"}},
     };
     for (const Fault& fault : faults) {

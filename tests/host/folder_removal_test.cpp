@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 #include "platform/file_system.h"
 #include "tests/host/sim_fixture.h"
@@ -162,4 +163,88 @@ TEST_F(FolderRemoval, DeepChainIsRemovedCompletely) {
     GameUninstallHelper engine(L"77", L"", false);
     EXPECT_TRUE(EngineTestAccess(engine).deleteGameFolder(folder.wstring()));
     EXPECT_FALSE(stdfs::exists(folder));
+}
+
+// An item changed between the listing and its removal, at the moment the walk reaches a
+// handle-level operation on it: nothing outside the game folder changes, and the end is
+// what the change allows.
+TEST_F(FolderRemoval, ItemChangedBetweenListingAndRemovalStaysInside) {
+    const stdfs::path outside = root / "outside";
+    using Change = std::function<void(const stdfs::path& item)>;
+    const auto toLink = [&outside](const stdfs::path& item) {
+        stdfs::remove_all(item);
+        stdfs::create_directory_symlink(outside, item);
+    };
+    struct Case {
+        const char* name;
+        bool folder;     // "item" is listed as a folder (else as a file)
+        sim::FsOp when;  // the operation on "item" before which it changes
+        Change change;
+        bool removed;                    // _deleteGameFolder's result
+        std::vector<std::string> lines;  // "<G>" stands for the game folder
+    };
+    const std::string walkLine = "ERROR GameUninstallHelper::_removeDirectoriesRecursive: ";
+    const Case cases[] = {
+        {"file gone", false, sim::FsOp::status, [](auto& i) { stdfs::remove(i); }, true, {}},
+        {"file now a folder",
+         false,
+         sim::FsOp::status,
+         [](auto& i) { stdfs::remove(i), writeFile(i / "new.txt"); },
+         true,
+         {}},
+        {"file now a link",
+         false,
+         sim::FsOp::status,
+         [&](auto& i) { stdfs::remove(i), stdfs::create_symlink(outside / "canary.txt", i); },
+         true,
+         {}},
+        {"folder now a link before it is opened", true, sim::FsOp::list, toLink, true, {}},
+        {"folder refilled before its delete",
+         true,
+         sim::FsOp::remove,
+         [](auto& i) { writeFile(i / "late.txt"); },
+         true,
+         {walkLine + "Remove dir failed: <G>/item", walkLine + "Remove dir failed: <G>"}},
+        {"folder now a link before its delete",
+         true,
+         sim::FsOp::remove,
+         toLink,
+         true,
+         {walkLine + "Remove dir failed: <G>/item", walkLine + "Remove dir failed: <G>"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        startLog();
+        writeFile(outside / "canary.txt", "canary");
+        writeFile(outside / "sub" / "canary.txt", "canary");
+        const stdfs::path game = games / "G";
+        const stdfs::path item = game / "item";
+        writeFile(game / "a.txt");
+        if (c.folder) {
+            writeFile(item / "inner.txt");
+        } else {
+            writeFile(item);
+        }
+        bool changed = false;
+        sim::onFsOp([&](sim::FsOp op, const std::string& path) {
+            if (!changed && op == c.when && path == item.string()) {
+                changed = true;
+                c.change(item);
+            }
+        });
+        GameUninstallHelper engine(L"77", L"", false);
+        EXPECT_EQ(EngineTestAccess(engine).deleteGameFolder(game.wstring()), c.removed);
+        sim::onFsOp(nullptr);
+        EXPECT_TRUE(changed);
+        std::vector<std::string> expected;
+        for (std::string line : c.lines) {
+            line.replace(line.find("<G>"), 3, game.string());
+            expected.push_back(line);
+        }
+        EXPECT_EQ(logMessages(), expected);
+        EXPECT_EQ(read(outside / "canary.txt"), "canary");
+        EXPECT_EQ(read(outside / "sub" / "canary.txt"), "canary");
+    }
 }

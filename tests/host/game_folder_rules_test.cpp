@@ -110,3 +110,50 @@ TEST_F(GameFolderRules, GameFolderThatIsALinkIsRefusedBeforeAnyStepReachesThroug
                                        "refused, not a game folder: " +
                                        (games / "G").string()});
 }
+
+TEST_F(GameFolderRules, GuardsReachAsFarAsTheirKind) {
+    using platform::FolderGuard;
+    const std::wstring local = localAppData.wstring();
+    sim::setProtectedFolders({L"/usr"});
+    sim::addProtectedFolder(L"/win", FolderGuard::wholeTree);
+    sim::addProtectedFolder(L"/users", FolderGuard::children);
+    sim::addProtectedFolder(local, FolderGuard::platformData);
+    struct Case {
+        std::wstring path;
+        bool removable;
+    };
+    const Case cases[] = {
+        {L"/usr/games/Foo", true},          // inside an ordinary protected folder
+        {L"/win/Vendor/Tools", false},      // anywhere in the Windows folder
+        {L"/WIN/a/b/c/d", false},           //
+        {L"/users/other", false},           // a profile, Default, Public
+        {L"/users/Public", false},          //
+        {L"/users/other/Games/Foo", true},  // a game inside a profile
+        {L"/usersX/Foo", true},             // a sibling with a longer name
+        {local + L"/VEXAL", false},         // the platform's own folders
+        {local + L"/vexal_qa", false},      //
+        {local + L"/VEXALqa/Logs", false},  //
+        {local + L"/VEXAL/tmpgamemanifest", false},
+        {local + L"/VEXAL/Games/Foo", true},  // a game installed below them
+        {local + L"/VEXAL/Logs/Foo", true},   //
+        {local + L"/Other/Logs", true},       //
+        {L"//nas/Games$/Foo", true},          // a hidden share of a user
+        {L"//nas/c$/Games", false},           // administrative shares
+        {L"//nas/Admin$/Foo", false},         //
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isRemovableGameFolder(c.path), c.removable) << utf8(c.path);
+    }
+}
+
+TEST_F(GameFolderRules, ExtendedLengthFormsHaveAPlainForm) {
+    const std::pair<std::wstring, std::wstring> forms[] = {
+        {L"\\\\?\\C:\\Games\\X", L"C:\\Games\\X"},
+        {L"\\\\?\\UNC\\nas\\share\\X", L"\\\\nas\\share\\X"},
+        {L"\\\\?\\unc\\nas\\share", L"\\\\nas\\share"},
+        {L"\\\\?\\Volume{1}\\X", L"\\\\?\\Volume{1}\\X"},  // no plain form: kept, and refused
+        {L"\\\\.\\C:\\Games", L"\\\\.\\C:\\Games"},
+        {L"C:\\Games\\X", L"C:\\Games\\X"},
+    };
+    for (const auto& [extended, plain] : forms) EXPECT_EQ(plainForm(extended), plain);
+}

@@ -107,7 +107,9 @@ TEST_F(Worker, FolderThatStaysFailsAfterLeftoversAndKeepsKeys) {
 TEST_F(Worker, ExceptionsBecomeFailWithTheirLine) {
     startLog();
     const stdfs::path folder = installGame(L"_qa");
-    // An unreadable status inside the tree aborts the removal through the handler.
+    // A read-only file whose attribute cannot be cleared aborts the removal through the
+    // handler.
+    stdfs::permissions(folder / "bin" / "game.exe", stdfs::perms::owner_read);
     sim::injectFault(sim::FsOp::makeWritable, (folder / "bin" / "game.exe").wstring(),
                      std::make_error_code(std::errc::permission_denied));
     EXPECT_EQ(runEngine(L"77", L"_qa").codes, (std::vector<std::int32_t>{Start, Fail}));

@@ -37,6 +37,7 @@ echo x >"$fixture/remove/sub/x.txt"
 ln -s "$fixture/target" "$fixture/list/dirlink"
 ln -s "$fixture/nowhere" "$fixture/list/dangling"
 ln -s "$fixture/target" "$fixture/remove/dirlink"
+ln -s "$fixture/target/canary.txt" "$fixture/remove/filelink"
 
 # 150 p's and 120 q's: the program's Windows path passes 300 characters.
 long=$fixture/$(printf '%0150d' 0 | tr 0 p)/$(printf '%0120d' 0 | tr 0 q)

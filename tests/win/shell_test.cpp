@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -23,10 +24,12 @@ using gu_test::present;
 using gu_test::samePath;
 using gu_test::ScratchFolder;
 
-// True when list holds path, compared as Windows compares paths.
-bool holdsPath(const std::vector<std::wstring>& list, const std::wstring& path) {
-    return std::any_of(list.begin(), list.end(),
-                       [&path](const std::wstring& item) { return samePath(item, path); });
+// True when list holds path with that guard, compared as Windows compares paths.
+bool holdsPath(const std::vector<platform::ProtectedFolder>& list, const std::wstring& path,
+               platform::FolderGuard guard) {
+    return std::any_of(list.begin(), list.end(), [&](const platform::ProtectedFolder& item) {
+        return samePath(item.path, path) && item.guard == guard;
+    });
 }
 
 TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
@@ -34,9 +37,10 @@ TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
     EXPECT_TRUE(samePath(local, gu_test::environment(L"LOCALAPPDATA"))) << narrow(local);
     EXPECT_EQ(platform::folderPath(0x00ff), L"");  // no such folder
 
-    const std::vector<std::wstring> folders = platform::protectedFolders();
-    for (const std::wstring& folder : folders) {
-        EXPECT_EQ(platform::fs::pathForm(folder), platform::fs::PathForm::full) << narrow(folder);
+    const std::vector<platform::ProtectedFolder> folders = platform::protectedFolders();
+    for (const auto& folder : folders) {
+        EXPECT_EQ(platform::fs::pathForm(folder.path), platform::fs::PathForm::full)
+            << narrow(folder.path);
     }
     wchar_t windows[MAX_PATH] = {};
     wchar_t system[MAX_PATH] = {};
@@ -45,26 +49,30 @@ TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
     ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
     ASSERT_GT(GetSystemWow64DirectoryW(wow64, MAX_PATH), 0u);
     const std::wstring profile = gu_test::environment(L"USERPROFILE");
-    const std::wstring expected[] = {
-        windows,
-        system,
-        wow64,
-        gu_test::environment(L"ProgramFiles"),
-        gu_test::environment(L"ProgramFiles(x86)"),
-        gu_test::environment(L"CommonProgramFiles"),
-        gu_test::environment(L"ProgramData"),
-        gu_test::environment(L"PUBLIC"),
-        profile,
-        profile.substr(0, profile.find_last_of(L'\\')),  // the users' root
-        platform::folderPath(platform::kCsidlDesktopCreate),
-        platform::folderPath(platform::kCsidlProgramsCreate),
-        platform::folderPath(CSIDL_PERSONAL),
-        platform::folderPath(CSIDL_STARTUP),
-        local,
-        platform::folderPath(CSIDL_APPDATA),
+    const std::wstring programData = gu_test::environment(L"ProgramData");
+    using platform::FolderGuard;
+    const std::pair<std::wstring, FolderGuard> expected[] = {
+        {windows, FolderGuard::wholeTree},
+        {system, FolderGuard::itself},
+        {wow64, FolderGuard::itself},
+        {gu_test::environment(L"ProgramFiles"), FolderGuard::itself},
+        {gu_test::environment(L"ProgramFiles(x86)"), FolderGuard::itself},
+        {gu_test::environment(L"CommonProgramFiles"), FolderGuard::wholeTree},
+        {gu_test::environment(L"CommonProgramFiles(x86)"), FolderGuard::wholeTree},
+        {programData, FolderGuard::itself},
+        {programData + L"\\Microsoft", FolderGuard::wholeTree},
+        {gu_test::environment(L"PUBLIC"), FolderGuard::itself},
+        {profile, FolderGuard::itself},
+        {profile.substr(0, profile.find_last_of(L'\\')), FolderGuard::children},  // users' root
+        {platform::folderPath(platform::kCsidlDesktopCreate), FolderGuard::itself},
+        {platform::folderPath(platform::kCsidlProgramsCreate), FolderGuard::itself},
+        {platform::folderPath(CSIDL_PERSONAL), FolderGuard::itself},
+        {platform::folderPath(CSIDL_STARTUP), FolderGuard::itself},
+        {local, FolderGuard::platformData},
+        {platform::folderPath(CSIDL_APPDATA), FolderGuard::itself},
     };
-    for (const std::wstring& folder : expected) {
-        EXPECT_TRUE(!folder.empty() && holdsPath(folders, folder)) << narrow(folder);
+    for (const auto& [folder, guard] : expected) {
+        EXPECT_TRUE(!folder.empty() && holdsPath(folders, folder, guard)) << narrow(folder);
     }
 }
 
