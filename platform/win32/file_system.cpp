@@ -7,12 +7,12 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/win32/extended_path.h"
+#include "platform/win32/handle_ops.h"
 #include "platform/win32/handle_owner.h"
 #include "platform/win32/handle_path.h"  // platformHidesLinks
 #include "platform/win32/relative_open.h"
@@ -209,8 +209,6 @@ struct IdFullDirEntry {
     WCHAR fileName[1];
 };
 
-// FileDispositionInfoEx (Windows 10 1709 on), which the headers declare only for newer targets.
-constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 // ERROR_REPARSE_POINT_ENCOUNTERED: what a hidden link is reported as.
 constexpr DWORD kLeadsOutside = 4395;
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
@@ -411,28 +409,14 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
     }
 }
 
-// FileBasicInfo with the read-only attribute taken away, then read back.
+// Through the shared handle operation; the attributes are read again afterwards.
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (!isReadOnly(item)) return true;
-    FILE_BASIC_INFO info = {};  // zero times: left as they are
-    // FileAttributes 0 would mean "unchanged": FILE_ATTRIBUTE_NORMAL stands for none.
-    info.FileAttributes = item->attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(item->handle.get(), FileBasicInfo, &info, sizeof info)) {
-        ec = systemError(GetLastError());
-        return false;
-    }
-    // Wine reports success on an item whose mode cannot change (an immutable file): the
-    // attribute is read again, and one that stays is a refusal.
-    std::uint64_t id = 0;
-    DWORD error = ERROR_SUCCESS;
-    if (!readAttributes(item->handle.get(), item->attributes, id, error)) {
+    const DWORD error = win32::clearReadOnly(item->handle.get());
+    item->attributes = INVALID_FILE_ATTRIBUTES;  // read again when next asked
+    if (error != ERROR_SUCCESS) {
         ec = systemError(error);
-        return false;
-    }
-    if ((item->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ec = systemError(ERROR_ACCESS_DENIED);
         return false;
     }
     return true;
@@ -441,28 +425,8 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
 // The delete disposition through the handle; the item goes when it is closed.
 bool deleteItem(OpenItem& item, std::error_code& ec) {
     ec.clear();
-    // The extended form removes the name at once even while others hold the item open
-    // (POSIX semantics), so that its folder can go next; systems without it take the
-    // classic form.
-    static std::atomic<bool> classicOnly{false};
-    DWORD error = ERROR_SUCCESS;
-    bool deleted = false;
-    if (!classicOnly.load(std::memory_order_relaxed)) {
-        FILE_DISPOSITION_INFO_EX info = {};
-        info.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS;
-        deleted = SetFileInformationByHandle(item->handle.get(), kFileDispositionInfoEx, &info,
-                                             sizeof info) != FALSE;
-        error = deleted ? ERROR_SUCCESS : GetLastError();
-        if (!deleted && refusesRelativeOpen(error)) classicOnly.store(true);
-    }
-    if (classicOnly.load(std::memory_order_relaxed)) {
-        FILE_DISPOSITION_INFO info = {};
-        info.DeleteFile = TRUE;
-        deleted = SetFileInformationByHandle(item->handle.get(), FileDispositionInfo, &info,
-                                             sizeof info) != FALSE;
-        error = deleted ? ERROR_SUCCESS : GetLastError();
-    }
-    if (!deleted) {
+    const DWORD error = win32::deleteThroughHandle(item->handle.get());
+    if (error != ERROR_SUCCESS) {
         ec = systemError(error);
         return false;
     }
