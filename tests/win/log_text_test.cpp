@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "log/logger.h"
+#include "platform/shell.h"
 #include "tests/win/test_support.h"
 
 namespace {
@@ -17,7 +18,8 @@ TEST(LogText, PairsSurrogatesBothWays) {
         {{wchar_t(0xD83D), wchar_t(0xE000)}, "\xEF\xBF\xBD\xEE\x80\x80"}};
     for (const auto& [wide, utf8] : rows) EXPECT_EQ(logging::toUtf8(wide), utf8);
 
-    gu_test::ScratchFolder folder;
+    // The log is only ever opened below the local application data folder.
+    const gu_test::ScratchFolder folder(platform::folderPath(platform::kCsidlLocalAppData));
     logging::init(logging::Severity::info, folder / L"a.log");
     LOG_INFO << "\xF0\x9F\x98\x80|\xF4\x8F\xBF\xBF";  // read as UTF-8, written back as UTF-8
     logging::shutdown();
