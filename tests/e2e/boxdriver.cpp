@@ -5,9 +5,10 @@
 //   boxdriver.exe --none-for-ms N    succeeds only if no box appears within N ms
 //
 // Output, one UTF-8 line: {"caption":"..","text":"..","buttons":["yes","no"],
-// "icon":"exclamation","pid":P,"count":1,"pressed":"yes"}, or {"box":null} when there is
+// "icon":"exclamation","pid":P,"count":1,"rect":[l,t,r,b],"pressed":"yes"}, or {"box":null} when there is
 // none. icon: exclamation, information, question, error, present (another) or null; count:
-// how many boxes are up; pressed: only with --press, when the box has that button.
+// how many boxes are up; rect: the box on the screen (the demonstration's screenshots);
+// pressed: only with --press, when the box has that button.
 // Exit status: 0 done; 1 a box appeared during --none-for-ms, the box has no such button,
 // or it did not close after the press; 2 time-out (no box); 64 bad command line.
 #include <windows.h>
@@ -158,11 +159,14 @@ std::string describe(HWND box, size_t count, const char* pressed) {
         if (visibleChild(box, id))
             buttons += (buttons.empty() ? "\"" : ",\"") + std::string(name) + "\"";
     }
+    RECT r = {};
+    GetWindowRect(box, &r);
     return "{\"caption\":" + jsonString(windowText(box)) +
            ",\"text\":" + jsonString(windowText(GetDlgItem(box, kTextId))) + ",\"buttons\":[" +
            buttons + "],\"icon\":" + iconKind(box) + ",\"pid\":" + std::to_string(pid) +
-           ",\"count\":" + std::to_string(count) +
-           (pressed ? std::string(",\"pressed\":\"") + pressed + "\"" : "") + "}\n";
+           ",\"count\":" + std::to_string(count) + ",\"rect\":[" + std::to_string(r.left) + "," +
+           std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom) +
+           "]" + (pressed ? std::string(",\"pressed\":\"") + pressed + "\"" : "") + "}\n";
 }
 
 }  // namespace
