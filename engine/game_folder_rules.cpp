@@ -154,21 +154,10 @@ std::wstring comparablePath(const std::wstring& path) {
     return out;
 }
 
-std::wstring plainForm(const std::wstring& path) {
-    static const std::wstring kExtended = L"\\\\?\\";
-    if (path.compare(0, kExtended.size(), kExtended) != 0) return path;
-    const std::wstring rest = path.substr(kExtended.size());
-    // "UNC\" in any letter case, then the server.
-    if (rest.size() > 4 && comparablePath(rest.substr(0, 3)) == L"UNC" && rest[3] == L'\\') {
-        return L"\\\\" + rest.substr(4);
-    }
-    return rest.size() >= 2 && rest[1] == L':' ? rest : path;
-}
-
 bool isRemovableGameFolder(const std::wstring& path) {
     // The extended-length forms name the same places as the plain ones, without the
     // system's own clean-up of the text: they are judged in their plain form.
-    const std::wstring plain = plainForm(path);
+    const std::wstring plain = platform::plainForm(path);
     if (hasForbiddenCharacter(plain)) return false;  // NUL, streams, wildcards
     if (platform::fs::pathForm(plain) != platform::fs::PathForm::full) return false;
     for (const auto& part : components(plain)) {
@@ -177,8 +166,8 @@ bool isRemovableGameFolder(const std::wstring& path) {
     const std::vector<KeptForm> kept = protectedForms();
     // The same folder under its other names: long names for short ones, and the place
     // that links above it or a mapped drive lead to.
-    for (const std::wstring& form : {plain, plainForm(platform::longPathName(path)),
-                                     plainForm(platform::finalPathName(path))}) {
+    for (const std::wstring& form : {plain, platform::plainForm(platform::longPathName(path)),
+                                     platform::plainForm(platform::finalPathName(path))}) {
         if (form.empty()) continue;  // absent, or a place without an ordinary name
         if (platform::fs::pathForm(form) != platform::fs::PathForm::full) return false;
         if (isAdministrativeShare(form) || namesProtected(comparablePath(form), kept)) {

@@ -17,10 +17,6 @@
 // the folder's status cannot be read.
 bool isRemovableGameFolder(const std::wstring& path);
 
-// The plain form of an extended-length path: "\\?\C:\a" gives "C:\a", "\\?\UNC\s\h\a"
-// gives "\\s\h\a"; any other path is returned as it is.
-std::wstring plainForm(const std::wstring& path);
-
 // True when name is one plain file name: not empty, no NUL, no separator, no drive colon,
 // and not made of dots and spaces alone (".", "..").
 bool isPlainFileName(const std::wstring& name);

@@ -7,6 +7,16 @@
 
 namespace platform {
 
+// The extended-length prefixes of Win32 paths: before a drive path ("\\?\C:\..."), and
+// before a share's ("\\?\UNC\server\share\...").
+inline const std::wstring kExtendedPrefix = L"\\\\?\\";
+inline const std::wstring kExtendedUncPrefix = L"\\\\?\\UNC\\";
+
+// The plain form of an extended-length path: "\\?\C:\a" gives "C:\a" and
+// "\\?\UNC\server\share" (UNC in any letter case) gives "\\server\share". Any other
+// path, extended forms of other places included (volume names), is returned as it is.
+std::wstring plainForm(const std::wstring& path);
+
 // The path with every short (8.3) component replaced by its long name
 // (GetLongPathNameW); empty when it cannot be read (the item is absent or unreachable).
 std::wstring longPathName(const std::wstring& path);

@@ -6,11 +6,10 @@
 
 #include <algorithm>
 
+#include "platform/path_names.h"
+
 namespace platform::win32 {
 namespace {
-
-const std::wstring kExtendedPrefix = L"\\\\?\\";
-const std::wstring kExtendedUncPrefix = L"\\\\?\\UNC\\";
 
 // True when text starts with prefix.
 bool startsWith(const std::wstring& text, const std::wstring& prefix) {

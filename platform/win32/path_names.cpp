@@ -14,22 +14,13 @@
 namespace platform {
 namespace {
 
-const std::wstring kExtendedPrefix = L"\\\\?\\";
-const std::wstring kExtendedUncPrefix = L"\\\\?\\UNC\\";
-
-// "\\?\C:\a" gives "C:\a" and "\\?\UNC\server\share" gives "\\server\share"; other
-// extended forms (volume names, Wine's "\\?\unix\..." for places outside its drives)
-// give empty, and a path not in the extended form is kept.
+// The plain form of what the system gives: "\\?\C:\a" gives "C:\a" and
+// "\\?\UNC\server\share" gives "\\server\share"; other extended forms (volume names,
+// Wine's "\\?\unix\..." for places outside its drives) give empty.
 std::wstring ordinaryForm(const std::wstring& path) {
-    if (path.compare(0, kExtendedUncPrefix.size(), kExtendedUncPrefix) == 0) {
-        return L"\\\\" + path.substr(kExtendedUncPrefix.size());
-    }
-    if (path.compare(0, kExtendedPrefix.size(), kExtendedPrefix) != 0) return path;
-    const std::wstring rest = path.substr(kExtendedPrefix.size());
-    const bool drive =
-        rest.size() >= 2 && rest[1] == L':' &&
-        ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'));
-    return drive ? rest : std::wstring();
+    std::wstring plain = plainForm(path);
+    if (plain.compare(0, kExtendedPrefix.size(), kExtendedPrefix) == 0) return {};
+    return plain;
 }
 
 }  // namespace

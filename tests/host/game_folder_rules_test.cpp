@@ -1,5 +1,6 @@
 // Which game folders and file names the engine accepts.
 #include "engine/game_folder_rules.h"
+#include "platform/path_names.h"
 
 #include "tests/host/sim_fixture.h"
 
@@ -155,5 +156,5 @@ TEST_F(GameFolderRules, ExtendedLengthFormsHaveAPlainForm) {
         {L"\\\\.\\C:\\Games", L"\\\\.\\C:\\Games"},
         {L"C:\\Games\\X", L"C:\\Games\\X"},
     };
-    for (const auto& [extended, plain] : forms) EXPECT_EQ(plainForm(extended), plain);
+    for (const auto& [extended, plain] : forms) EXPECT_EQ(platform::plainForm(extended), plain);
 }
