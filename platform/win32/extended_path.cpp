@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/path_names.h"
+#include "platform/win32/text_buffer.h"
 
 namespace platform::win32 {
 namespace {
@@ -50,18 +51,9 @@ bool needsNormalising(const std::wstring& path, std::size_t from) {
 
 // GetFullPathNameW with a buffer as large as it asks for; empty when it fails.
 std::wstring fullPathName(const std::wstring& path) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
-                                              buffer.data(), nullptr);
-        if (length == 0) return {};
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length);  // length includes the terminating NUL here
-    }
-    return {};
+    return grownText([&path](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
 }
 
 }  // namespace
