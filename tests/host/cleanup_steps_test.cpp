@@ -85,14 +85,19 @@ TEST_F(CleanupSteps, CombinedataManifestFileOrFolder) {
     GameUninstallHelper engine(L"77", L"", false);
     EngineTestAccess steps(engine);
     const stdfs::path folder = games / "G";
+    const stdfs::path asFile = games / "H";
     writeFile(folder / "combinedata_manifest" / "part");
-    steps.deleteCombinedataManifest(folder.wstring());
-    steps.deleteCombinedataManifest(folder.wstring());  // gone: no second line
+    writeFile(asFile / "combinedata_manifest");  // a file: only the whole-tree step takes it
+    for (const auto& game : {folder, folder, asFile}) {  // the second time: gone, no line
+        steps.deleteCombinedataManifest(game.wstring());
+    }
     EXPECT_FALSE(stdfs::exists(folder / "combinedata_manifest"));
+    EXPECT_FALSE(stdfs::exists(asFile / "combinedata_manifest"));
+    const std::string line =
+        "INFO GameUninstallHelper::_deleteCombinedataManifest: Deleted combinedata_manifest: ";
     EXPECT_EQ(logMessages(),
-              std::vector<std::string>{"INFO GameUninstallHelper::_deleteCombinedataManifest: "
-                                       "Deleted combinedata_manifest: " +
-                                       (folder / "combinedata_manifest").string()});
+              (std::vector<std::string>{line + (folder / "combinedata_manifest").string(),
+                                        line + (asFile / "combinedata_manifest").string()}));
 }
 
 TEST_F(CleanupSteps, Shortcuts) {

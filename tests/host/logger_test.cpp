@@ -80,6 +80,7 @@ TEST(Logger, FormatLineLaysOutLocalTimeSeverityThreadFunctionAndMessage) {
          "2001-02-03 04:05:06.007 WARN  [7] [f@5] 게임"},
         {1709251199999LL, Severity::debug, L"", "2024-02-29 23:59:59.999 DEBUG [7] [f@5] "},
         {946684800000LL, Severity::fatal, L"x", "2000-01-01 00:00:00.000 FATAL [7] [f@5] x"},
+        {4107542400000LL, Severity::info, L"x", "2100-03-01 00:00:00.000 INFO  [7] [f@5] x"},
         {-1LL, Severity::error, L"x", "1969-12-31 23:59:59.999 ERROR [7] [f@5] x"},
         {0, Severity::verbose, L"x", "1970-01-01 00:00:00.000 VERB  [7] [f@5] x"},
         {0, static_cast<Severity>(9), L"x", "1970-01-01 00:00:00.000 NONE  [7] [f@5] x"}};
