@@ -93,6 +93,7 @@ TEST(PathForm, ClassifiesDriveShareAndOtherPaths) {
         {L"\\\\server", PathForm::relative},
         {L"\\\\server\\", PathForm::relative},
         {L"\\\\server\\\\x", PathForm::relative},
+        {L"\\\\\\share\\x", PathForm::relative},  // no server name
         {L"\\\\", PathForm::relative},
         {L"\\\\?\\C:\\Games", PathForm::relative},
         {L"\\\\?\\UNC\\server\\share\\x", PathForm::relative},
