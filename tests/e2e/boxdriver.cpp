@@ -41,7 +41,10 @@ std::string jsonText(HWND window) {
     for (const wchar_t* c = text; *c; ++c) {
         wchar_t code[8];
         swprintf(code, 8, L"\\u%04x", static_cast<unsigned>(*c));
-        escaped += *c == L'"' ? L"\\\"" : *c == L'\\' ? L"\\\\" : *c < 0x20 ? code : std::wstring(1, *c);
+        escaped += *c == L'"'    ? L"\\\""
+                   : *c == L'\\' ? L"\\\\"
+                   : *c < 0x20   ? code
+                                 : std::wstring(1, *c);
     }
     return "\"" + utf8(escaped) + "\"";
 }
@@ -123,10 +126,10 @@ int driveBox(DWORD ms, bool expectNone, const std::string& press) {
     RECT r = {};
     GetWindowRect(box, &r);
     put("{\"caption\":" + jsonText(box) + ",\"text\":" + jsonText(GetDlgItem(box, 0xFFFF)) +
-        ",\"buttons\":[" + buttons + "],\"icon\":" + iconKind(box) + ",\"count\":" +
-        std::to_string(boxes.size()) + ",\"rect\":[" + std::to_string(r.left) + "," +
-        std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom) +
-        "]" + pressed + "}\n");
+        ",\"buttons\":[" + buttons + "],\"icon\":" + iconKind(box) +
+        ",\"count\":" + std::to_string(boxes.size()) + ",\"rect\":[" + std::to_string(r.left) +
+        "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+        std::to_string(r.bottom) + "]" + pressed + "}\n");
     if (expectNone || (!press.empty() && !button)) return 1;
     if (!button) return 0;
     // A posted click notification closes the box at once; BM_CLICK takes about 2 s without
@@ -137,20 +140,8 @@ int driveBox(DWORD ms, bool expectNone, const std::string& press) {
     return IsWindowVisible(box) ? 1 : 0;
 }
 
-// The file's bytes, read while another process may hold it open for writing.
-std::string readShared(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string content;
-    char chunk[4096];
-    DWORD got = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got)
-        content.append(chunk, got);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return content;
-}
-
-// Holds `held` (when given) the way a program using it would, then waits for the text.
+// Holds `held` (when given) the way a program using it would, then waits for the text in
+// the file, read while another process may hold it open for writing.
 int waitFor(const wchar_t* file, const std::wstring& text, const wchar_t* held) {
     if (held) {
         if (CreateFileW(held, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -159,7 +150,15 @@ int waitFor(const wchar_t* file, const std::wstring& text, const wchar_t* held) 
         CloseHandle(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     for (const ULONGLONG end = GetTickCount64() + 90000; GetTickCount64() < end; Sleep(5)) {
-        if (readShared(file).find(utf8(text)) != std::string::npos) return 0;
+        HANDLE read =
+            CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string content(1 << 20, '\0');
+        DWORD got = 0;
+        if (read != INVALID_HANDLE_VALUE && ReadFile(read, content.data(), 1 << 20, &got, nullptr))
+            content.resize(got);
+        if (read != INVALID_HANDLE_VALUE) CloseHandle(read);
+        if (content.find(utf8(text)) != std::string::npos) return 0;
     }
     return 2;
 }
@@ -170,10 +169,10 @@ int recordStart() {
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
     path = path.substr(0, path.find_last_of(L'\\') + 1) + L"args.txt";
     const std::string line = utf8(GetCommandLineW()) + "\n";
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    const bool ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const bool ok =
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);
     return ok ? 0 : 2;
 }
@@ -182,7 +181,8 @@ int recordStart() {
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"--wait-ms";
-    if (mode == L"wait" && (argc == 4 || argc == 5)) return waitFor(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if (mode == L"wait" && (argc == 4 || argc == 5))
+        return waitFor(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (mode == L"short" && argc == 3) {
         std::wstring shortPath(32768, L'\0');
         shortPath.resize(GetShortPathNameW(argv[2], shortPath.data(), 32768));
@@ -193,8 +193,10 @@ int wmain(int argc, wchar_t** argv) {
     DWORD ms = 10000;
     std::string press;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (argv[i] == std::wstring(L"--press")) press = utf8(argv[i + 1]);
-        else ms = wcstoul(argv[i + 1], nullptr, 10);
+        if (argv[i] == std::wstring(L"--press"))
+            press = utf8(argv[i + 1]);
+        else
+            ms = wcstoul(argv[i + 1], nullptr, 10);
     }
     return driveBox(ms, mode == L"--none-for-ms", press);
 }
