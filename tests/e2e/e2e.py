@@ -7,7 +7,7 @@
 #     [--summary FILE] [unittest options such as -k NAME]
 # --summary appends "SAFETY suite=<suite> cases=N canary_bytes=N lost=N gaps=N gap_lost=N
 # status=passed|failed" to FILE (cases and lost: attempts that must hold; gaps: known gaps).
-import argparse, datetime, json, ntpath, os, pwd, re, shutil, signal, subprocess, sys, tempfile, time, unittest
+import argparse, datetime, json, ntpath, os, pathlib, pwd, re, shutil, signal, subprocess, sys, tempfile, time, unittest
 
 STATS = {"cases": 0, "canary_bytes": 0, "lost": 0, "gaps": 0, "gap_lost": 0}
 QUESTION = "해당 게임을 삭제하시겠습니까?\n삭제 시 개인 파일(스크린 샷 등) 모두 제거됩니다."
@@ -172,8 +172,8 @@ class Case(unittest.TestCase):
                 os.killpg(run.pid, signal.SIGKILL)  # the group: timeout and the program
             run.wait()
         R.runs.clear()
-        for path in self.immutables:
-            subprocess.run(["chattr", "-i", path], check=False)
+        if self.immutables:
+            subprocess.run(["chattr", "-i"] + self.immutables, check=False)
         for path in reversed(self.made):
             if os.path.islink(path) or os.path.isfile(path):
                 os.remove(path)
@@ -294,7 +294,7 @@ class Case(unittest.TestCase):
         STATS["gap_lost" if self.gap else "lost"] += sum(lost.values())
         if any(host(f + r"\gu-canary.bin") in lost for f in CANARY_FOLDERS[:2]):
             # Wine itself may be broken now: the next rig makes the prefix again.
-            shutil.rmtree(os.path.join(os.environ["WINEPREFIX"], ".gu-prefix-ready"), ignore_errors=True)
+            pathlib.Path(os.environ["WINEPREFIX"], ".gu-prefix-ready").unlink(missing_ok=True)
         self.assertEqual(lost, {}, "canaries lost or changed (bytes per file)")
         for key in (NEIGHBOUR_RECORD, NEIGHBOUR_ENTRY):
             self.assertTrue(key_exists(key), f"{key} is gone")
