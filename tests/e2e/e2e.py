@@ -329,12 +329,6 @@ class Program(Case):
         self.assertTrue(key_exists(RECORD_QA))
         self.assertEqual(os.listdir(log_dir()), [])
 
-    def test_runs_append_to_one_log_with_one_bom(self):
-        for _ in range(2):
-            self.result(self.confirm(), 3)
-        self.assert_log_lines([error(READ_INFO, "Apps registry not found: " + RECORD), failed(3)] * 2)
-        self.assertIsNone(self.read_log(""), "wrote into the log of another environment")
-
     def test_second_start_ends_with_1_while_the_first_asks(self):
         set_registry(record())
         first, second = self.run_program(), self.run_program()
@@ -429,6 +423,7 @@ class Program(Case):
         self.assertIn("Access denied, relaunching elevated: " + GAME, log)
         self.assertNotIn("Failed to delete game folder", log)  # not on the relaunch branch
 
+    # The elevated copy's lines start the log (with its BOM); the waiting process appends.
     def test_elevated_copy_beside_a_waiting_process_removes_without_a_box_into_the_same_log(self):
         files = self.install_game()
 
