@@ -1,59 +1,98 @@
-// boxdriver.exe: finds a message box shown by another program in the same Wine prefix,
-// prints what it shows as one line of JSON, and optionally presses one of its buttons.
-//
-//   boxdriver.exe [--wait-ms N] [--press yes|no|ok|cancel]    (N defaults to 10000)
-//   boxdriver.exe --none-for-ms N    succeeds only if no box appears within N ms
-//
-// Output, one UTF-8 line: {"caption":"..","text":"..","buttons":["yes","no"],
-// "icon":"exclamation","pid":P,"count":1,"rect":[l,t,r,b],"pressed":"yes"}, or {"box":null} when there is
-// none. icon: exclamation, information, question, error, present (another) or null; count:
-// how many boxes are up; rect: the box on the screen (the demonstration's screenshots);
-// pressed: only with --press, when the box has that button.
-// Exit status: 0 done; 1 a box appeared during --none-for-ms, the box has no such button,
-// or it did not close after the press; 2 time-out (no box); 64 bad command line.
+// boxdriver.exe: the end-to-end tests' one helper program inside the Wine prefix.
+//   boxdriver.exe [--wait-ms N] [--press yes|no|ok]  waits up to N ms (10000) for a message
+//       box of another program, prints it as one UTF-8 JSON line {"caption":..,"text":..,
+//       "buttons":[..],"icon":"exclamation"|"other"|null,"count":N,"rect":[l,t,r,b],
+//       "pressed":..} ({"box":null} when there is none) and presses the button.
+//       Exit 0 done, 1 no such button or the box stayed up, 2 no box.
+//   boxdriver.exe --none-for-ms N   exit 0 when no box shows within N ms, else 1.
+//   boxdriver.exe wait FILE TEXT [HELD]   holds HELD open without delete sharing and then
+//       creates FILE; waits until FILE holds TEXT (exit 0) or 90 s pass (exit 2).
+//   boxdriver.exe short PATH   prints the short (8.3) name of PATH.
+//   <copy>.exe URL   the launcher's stand-in: appends its command line to args.txt beside it.
 #include <windows.h>
 
-#include <cwchar>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The buttons the program's boxes can have, in the order they are reported.
-constexpr std::pair<int, const char*> kButtons[] = {
-    {IDYES, "yes"}, {IDNO, "no"}, {IDOK, "ok"}, {IDCANCEL, "cancel"}};
-constexpr int kTextId = 0xFFFF;            // the Static child holding the message text
-constexpr int kIconIds[] = {0x14, 0x440};  // the icon's Static child: Windows, Wine
+constexpr std::pair<int, const char*> kButtons[] = {{IDYES, "yes"}, {IDNO, "no"}, {IDOK, "ok"}};
 
 // UTF-8 of wide text.
-std::string toUtf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
+std::string utf8(const std::wstring& text) {
+    std::string out(text.size() * 3, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                   out.data(), static_cast<int>(out.size()), nullptr, nullptr));
     return out;
 }
 
-// A JSON string: quotes, backslashes and control characters escaped, the rest raw UTF-8.
-std::string jsonString(const std::wstring& text) {
-    std::wstring escaped;
-    for (wchar_t c : text) {
-        wchar_t code[8];
-        swprintf(code, 8, L"\\u%04x", static_cast<unsigned>(c));
-        escaped += c == L'"'    ? L"\\\""
-                   : c == L'\\' ? L"\\\\"
-                   : c < 0x20   ? code
-                                : std::wstring(1, c);
-    }
-    return "\"" + toUtf8(escaped) + "\"";
+// Writes raw bytes to standard output: text mode would turn \n into \r\n.
+void put(const std::string& text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
 }
 
-// Writes raw bytes to a standard handle: the C runtime's text mode would turn \n into \r\n.
-void put(DWORD handle, const std::string& text) {
-    DWORD written = 0;
-    WriteFile(GetStdHandle(handle), text.data(), static_cast<DWORD>(text.size()), &written,
-              nullptr);
+// A JSON string of a window's text: quotes, backslashes and control characters escaped.
+std::string jsonText(HWND window) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    std::wstring escaped;
+    for (const wchar_t* c = text; *c; ++c) {
+        wchar_t code[8];
+        swprintf(code, 8, L"\\u%04x", static_cast<unsigned>(*c));
+        escaped += *c == L'"'    ? L"\\\""
+                   : *c == L'\\' ? L"\\\\"
+                   : *c < 0x20   ? code
+                                 : std::wstring(1, *c);
+    }
+    return "\"" + utf8(escaped) + "\"";
+}
+
+// The child with that id when it is visible.
+HWND visibleChild(HWND box, int id) {
+    HWND child = GetDlgItem(box, id);
+    return child && IsWindowVisible(child) ? child : nullptr;
+}
+
+// Whether the box shows the standard exclamation icon. Icon handles belong to the process
+// that loaded them, so the icon is read from the screen (another process's window DC reads
+// back nothing under Wine) and compared with the standard one drawn on its background.
+std::string iconKind(HWND box) {
+    HWND icon = nullptr;
+    for (int id : {0x14, 0x440}) {  // the icon's Static child on Windows and on Wine
+        HWND child = visibleChild(box, id);
+        if (child && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = child;
+    }
+    if (!icon || !SendMessageW(icon, STM_GETICON, 0, 0)) return "null";
+    RECT at;
+    GetWindowRect(icon, &at);
+    const int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
+    HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);  // the screen's depth, not monochrome
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    auto pixels = [&] {
+        std::vector<COLORREF> out;
+        for (int i = 0; i < w * h; ++i) out.push_back(GetPixel(dc, i % w, i / w));
+        return out;
+    };
+    std::vector<COLORREF> shown;
+    for (int tries = 0; tries < 100; ++tries, Sleep(10)) {  // until the icon is painted
+        BitBlt(dc, 0, 0, w, h, screen, at.left, at.top, SRCCOPY);
+        shown = pixels();
+        if (shown != std::vector<COLORREF>(shown.size(), shown[0])) break;
+    }
+    HBRUSH background = CreateSolidBrush(shown[0]);
+    const RECT all = {0, 0, w, h};
+    FillRect(dc, &all, background);
+    DrawIconEx(dc, 0, 0, LoadIconW(nullptr, IDI_EXCLAMATION), w, h, 0, nullptr, DI_NORMAL);
+    const bool exclamation = pixels() == shown;
+    DeleteObject(background);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return exclamation ? "\"exclamation\"" : "\"other\"";
 }
 
 // Adds every visible dialog window (class #32770) to the vector.
@@ -64,149 +103,100 @@ BOOL CALLBACK collectBox(HWND window, LPARAM boxes) {
     return TRUE;
 }
 
-// Waits up to ms until a box shows; all boxes up then, none at the deadline.
-std::vector<HWND> waitForBoxes(DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (true) {
-        std::vector<HWND> boxes;
-        EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes));
-        if (!boxes.empty() || GetTickCount64() >= deadline) return boxes;
+// Prints the first box up within ms and presses `press` on it; the exit status as above.
+int driveBox(DWORD ms, bool expectNone, const std::string& press) {
+    std::vector<HWND> boxes;
+    for (const ULONGLONG end = GetTickCount64() + ms;
+         EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes)) && boxes.empty() &&
+         GetTickCount64() < end;)
         Sleep(10);
+    if (boxes.empty()) {
+        put("{\"box\":null}\n");
+        return expectNone ? 0 : 2;
     }
-}
-
-// A window's text.
-std::wstring windowText(HWND window) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(window, text, 1024);
-    return text;
-}
-
-// The child with that id when it is visible.
-HWND visibleChild(HWND box, int id) {
-    HWND child = GetDlgItem(box, id);
-    return child && IsWindowVisible(child) ? child : nullptr;
-}
-
-// w x h pixels of a memory DC: grabbed from the screen (another process's window DC reads
-// back nothing under Wine) or drawn into.
-struct Canvas {
-    int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ old = nullptr;
-    Canvas() {
-        HDC screen = GetDC(nullptr);
-        bitmap = CreateCompatibleBitmap(screen, w, h);  // of the screen's depth, not monochrome
-        ReleaseDC(nullptr, screen);
-        old = SelectObject(dc, bitmap);
-    }
-    ~Canvas() {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-    std::vector<COLORREF> pixels() const {
-        std::vector<COLORREF> out;
-        for (int i = 0; i < w * h; ++i) out.push_back(GetPixel(dc, i % w, i / w));
-        return out;
-    }
-};
-
-// Which standard icon the box shows, as a JSON value. Icon handles belong to the process
-// that loaded them, so the control is read from the screen once painted and compared with
-// each standard icon drawn on the same background.
-std::string iconKind(HWND box) {
-    HWND icon = nullptr;
-    for (int id : kIconIds) {
-        HWND child = visibleChild(box, id);
-        if (child && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = child;
-    }
-    if (!icon || !SendMessageW(icon, STM_GETICON, 0, 0)) return "null";
-    RECT at;
-    GetWindowRect(icon, &at);
-    Canvas shot, drawn;
-    std::vector<COLORREF> shown;
-    for (int tries = 0; tries < 100; ++tries, Sleep(10)) {
-        HDC screen = GetDC(nullptr);
-        BitBlt(shot.dc, 0, 0, shot.w, shot.h, screen, at.left, at.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
-        shown = shot.pixels();
-        if (shown != std::vector<COLORREF>(shown.size(), shown[0])) break;
-    }
-    const std::pair<LPCWSTR, const char*> standard[] = {{IDI_EXCLAMATION, "exclamation"},
-                                                        {IDI_ASTERISK, "information"},
-                                                        {IDI_QUESTION, "question"},
-                                                        {IDI_HAND, "error"}};
-    HBRUSH background = CreateSolidBrush(shown[0]);
-    const RECT all = {0, 0, drawn.w, drawn.h};
-    std::string kind = "\"present\"";
-    for (const auto& [id, name] : standard) {
-        FillRect(drawn.dc, &all, background);
-        DrawIconEx(drawn.dc, 0, 0, LoadIconW(nullptr, id), drawn.w, drawn.h, 0, nullptr, DI_NORMAL);
-        if (drawn.pixels() == shown) kind = std::string("\"") + name + "\"";
-    }
-    DeleteObject(background);
-    return kind;
-}
-
-// The box as one JSON line.
-std::string describe(HWND box, size_t count, const char* pressed) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(box, &pid);
-    std::string buttons;
+    HWND box = boxes.front(), button = nullptr;
+    std::string buttons, pressed;
     for (const auto& [id, name] : kButtons) {
-        if (visibleChild(box, id))
-            buttons += (buttons.empty() ? "\"" : ",\"") + std::string(name) + "\"";
+        if (!visibleChild(box, id)) continue;
+        buttons += (buttons.empty() ? "\"" : ",\"") + std::string(name) + "\"";
+        if (press != name) continue;
+        button = visibleChild(box, id);
+        pressed = ",\"pressed\":\"" + press + "\"";
     }
     RECT r = {};
     GetWindowRect(box, &r);
-    return "{\"caption\":" + jsonString(windowText(box)) +
-           ",\"text\":" + jsonString(windowText(GetDlgItem(box, kTextId))) + ",\"buttons\":[" +
-           buttons + "],\"icon\":" + iconKind(box) + ",\"pid\":" + std::to_string(pid) +
-           ",\"count\":" + std::to_string(count) + ",\"rect\":[" + std::to_string(r.left) + "," +
-           std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom) +
-           "]" + (pressed ? std::string(",\"pressed\":\"") + pressed + "\"" : "") + "}\n";
+    put("{\"caption\":" + jsonText(box) + ",\"text\":" + jsonText(GetDlgItem(box, 0xFFFF)) +
+        ",\"buttons\":[" + buttons + "],\"icon\":" + iconKind(box) +
+        ",\"count\":" + std::to_string(boxes.size()) + ",\"rect\":[" + std::to_string(r.left) +
+        "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+        std::to_string(r.bottom) + "]" + pressed + "}\n");
+    if (expectNone || (!press.empty() && !button)) return 1;
+    if (!button) return 0;
+    // A posted click notification closes the box at once; BM_CLICK takes about 2 s without
+    // a window manager.
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    for (int tries = 0; tries < 500 && IsWindowVisible(box); ++tries) Sleep(10);
+    return IsWindowVisible(box) ? 1 : 0;
+}
+
+// Holds `held` (when given) the way a program using it would, then waits for the text in
+// the file, read while another process may hold it open for writing.
+int waitFor(const wchar_t* file, const std::wstring& text, const wchar_t* held) {
+    if (held) {
+        if (CreateFileW(held, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE)
+            return 1;
+        CloseHandle(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    }
+    for (const ULONGLONG end = GetTickCount64() + 90000; GetTickCount64() < end; Sleep(5)) {
+        HANDLE read =
+            CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string content(1 << 20, '\0');
+        DWORD got = 0;
+        if (read != INVALID_HANDLE_VALUE && ReadFile(read, content.data(), 1 << 20, &got, nullptr))
+            content.resize(got);
+        if (read != INVALID_HANDLE_VALUE) CloseHandle(read);
+        if (content.find(utf8(text)) != std::string::npos) return 0;
+    }
+    return 2;
+}
+
+// Appends the command line to args.txt in this executable's folder.
+int recordStart() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"args.txt";
+    const std::string line = utf8(GetCommandLineW()) + "\n";
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok ? 0 : 2;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    DWORD waitMs = 10000;
-    const char* press = nullptr;
-    int pressId = 0;
-    bool expectNone = false;
+    const std::wstring mode = argc > 1 ? argv[1] : L"--wait-ms";
+    if (mode == L"wait" && (argc == 4 || argc == 5))
+        return waitFor(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if (mode == L"short" && argc == 3) {
+        std::wstring shortPath(32768, L'\0');
+        shortPath.resize(GetShortPathNameW(argv[2], shortPath.data(), 32768));
+        put(utf8(shortPath) + "\n");
+        return shortPath.empty() ? 1 : 0;
+    }
+    if (mode.rfind(L"--", 0) != 0) return recordStart();
+    DWORD ms = 10000;
+    std::string press;
     for (int i = 1; i + 1 < argc; i += 2) {
-        const std::wstring option = argv[i];
-        expectNone = expectNone || option == L"--none-for-ms";
-        if (option == L"--wait-ms" || option == L"--none-for-ms")
-            waitMs = wcstoul(argv[i + 1], nullptr, 10);
-        for (const auto& [id, name] : kButtons) {
-            if (option == L"--press" && toUtf8(argv[i + 1]) == name) {
-                pressId = id;
-                press = name;
-            }
-        }
+        if (argv[i] == std::wstring(L"--press"))
+            press = utf8(argv[i + 1]);
+        else
+            ms = wcstoul(argv[i + 1], nullptr, 10);
     }
-    if (argc % 2 == 0 || (expectNone && pressId)) {
-        put(STD_ERROR_HANDLE,
-            "usage: boxdriver [--wait-ms N] [--press yes|no|ok|cancel] | --none-for-ms N\n");
-        return 64;
-    }
-    const std::vector<HWND> boxes = waitForBoxes(waitMs);
-    if (boxes.empty()) {
-        put(STD_OUTPUT_HANDLE, "{\"box\":null}\n");
-        return expectNone ? 0 : 2;
-    }
-    HWND box = boxes.front();
-    HWND button = pressId ? visibleChild(box, pressId) : nullptr;
-    put(STD_OUTPUT_HANDLE, describe(box, boxes.size(), button ? press : nullptr));
-    if (expectNone || (pressId && !button)) return 1;
-    if (!pressId) return 0;
-    // A posted click notification closes the box at once; BM_CLICK takes about 2 s
-    // without a window manager.
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(pressId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-    for (int tries = 0; tries < 500 && IsWindow(box) && IsWindowVisible(box); ++tries) Sleep(10);
-    return IsWindow(box) && IsWindowVisible(box) ? 1 : 0;
+    return driveBox(ms, mode == L"--none-for-ms", press);
 }
