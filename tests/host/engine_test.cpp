@@ -1,5 +1,8 @@
 // The engine over whole runs (codes, log lines and what remains per row), the steps whose
 // effect a whole run hides, races inside the game folder, and the engine's lifetime.
+#include <sys/resource.h>
+
+#include <sstream>
 #include <thread>
 
 #include "app/startup.h"
@@ -57,7 +60,7 @@ protected:
             {"desktop", stdfs::exists(desktop / "SpaceRace_qa.url")},
             {"manifest", stdfs::exists(manifest)},
             {"record", keys.count(sim::keyId(RegRoot::currentUser, 0, kRecord)) != 0},
-            {"start menu", stdfs::exists(programs / "VEXAL_qa" / "SpaceRace_qa.url")},
+            {"start_menu", stdfs::exists(programs / "VEXAL_qa" / "SpaceRace_qa.url")},
             {"uninstall", keys.count(sim::keyId(RegRoot::localMachine, 0, kEntry)) +
                                   keys.count(sim::keyId(RegRoot::localMachine, 0x200, kEntry)) !=
                               0}};
@@ -69,212 +72,152 @@ protected:
     }
 };
 
+// Log lines by short name.
+const std::map<std::string, std::string> kSays = {
+    {"temp", "INFO _deleteInstallTempFiles: Removed .vexal_temp: <G>/.vexal_temp"},
+    {"progress", "INFO _deleteInstallTempFiles: Removed install_progress.json"},
+    {"manifest",
+     "INFO _deleteTmpManifest: Deleted tmp manifest: "
+     "<R>/Local/VEXAL/tmpgamemanifest/tmpgamemanifest_77_qa.upf"},
+    {"desktop",
+     "INFO _deleteGameShortcuts: Deleted desktop shortcut: <R>/Desktop/SpaceRace_qa.url"},
+    {"menu",
+     "INFO _deleteGameShortcuts: Deleted start menu shortcut: "
+     "<R>/Programs/VEXAL_qa/SpaceRace_qa.url"},
+    {"entry", "INFO _regDeleteKey: Deleted registry key: " + logging::toUtf8(kEntry)},
+    {"record", "INFO _regDeleteKey: Deleted registry key: Software\\ORBA_qa\\Apps\\77"},
+    {"subkey",
+     "ERROR _regDeleteKey: Failed to delete registry key: Software\\ORBA_qa\\Apps\\77 (5)"},
+    {"badName",
+     "ERROR _deleteTmpManifest: Tmp manifest name refused: tmpgamemanifest_..\\x_qa.upf"},
+    {"noLocal",
+     "ERROR _deleteTmpManifest: Local application data folder unknown, tmp manifest left"},
+    {"noDesktop", "ERROR _deleteGameShortcuts: Shortcut folder unknown (32768), shortcut left"},
+    {"noRecord", "ERROR _readGameInfo: Apps registry not found: Software\\ORBA_qa\\Apps\\77"},
+    {"noTitle",
+     "ERROR _readGameInfo: GameTitle not found in registry: Software\\ORBA_qa\\Apps\\77"},
+    {"noPath", "ERROR _readGameInfo: GamePath not found in registry: Software\\ORBA_qa\\Apps\\77"},
+    {"refused", "ERROR _readGameInfo: GamePath refused, not a game folder: <R>/Local"},
+    {"refusedLink", "ERROR _readGameInfo: GamePath refused, not a game folder: <R>/Games/L"},
+    {"detected", "INFO _isGameRunning: Game process detected: <R>/GAMES/G/bin/game.exe"},
+    {"running", "ERROR _worker: Game is currently running, cannot uninstall: <G>"},
+    {"exe", "ERROR _removeDirectoriesRecursive: Remove file failed: <G>/bin/game.exe"},
+    {"bin", "ERROR _removeDirectoriesRecursive: Remove dir failed: <G>/bin"},
+    {"G", "ERROR _removeDirectoriesRecursive: Remove dir failed: <G>"},
+    {"unlistable", "ERROR _removeDirectoriesRecursive: Cannot iterate directory: <G>/bin (11)"},
+    {"failed", "ERROR _deleteGameFolder: Failed to delete game folder: <G>"},
+    {"elevating", "INFO _deleteGameFolder: Access denied, relaunching elevated: <G>"},
+    {"1223", "ERROR _relaunchElevated: ShellExecuteEx runas failed: 1223"},
+    {"exists",
+     "ERROR _worker: [_worker] filesystem_error: filesystem error: exists: "
+     "Input/output error [<G>] path1=<G> path2="},
+    {"advance",
+     "ERROR _worker: [_worker] filesystem_error: filesystem error: "
+     "directory_iterator::operator++: Input/output error [<G>] path1=<G> path2="}};
+
+// The words of a row's text, with "ok" standing for the lines of a complete run, "all" for
+// every item of the installed game and "out" for what the run removes outside the folder.
+Lines words(const std::string& text) {
+    static const std::map<std::string, std::string> kShort = {
+        {"ok", "temp progress manifest desktop menu entry record"},
+        {"all",
+         "G G/.vexal_temp G/.vexal_temp/part.bin G/a.pak G/bin G/bin/dirlink "
+         "G/bin/game.exe G/combinedata_manifest G/filelink G/install_progress.json out"},
+        {"out", "desktop manifest record start_menu uninstall"}};
+    Lines out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        const auto found = kShort.find(word);
+        if (found == kShort.end()) out.push_back(word);
+        for (auto& more : found == kShort.end() ? Lines{} : words(found->second))
+            out.push_back(more);
+    }
+    return out;
+}
+
 TEST_F(Engine, RunsEndWithTheirCodeLinesAndWhatRemains) {
-    const Lines outsiders = {"desktop", "manifest", "record", "start menu", "uninstall"};
-    Lines all = {
-        "G",          "G/.vexal_temp",          "G/.vexal_temp/part.bin", "G/a.pak",
-        "G/bin",      "G/bin/dirlink",          "G/bin/game.exe",         "G/combinedata_manifest",
-        "G/filelink", "G/install_progress.json"};
-    all.insert(all.end(), outsiders.begin(), outsiders.end());
-    Lines exeLeft = {"G", "G/bin", "G/bin/game.exe"};
-    exeLeft.insert(exeLeft.end(), outsiders.begin(), outsiders.end());
-    Lines noRecord = all;
-    noRecord.erase(std::find(noRecord.begin(), noRecord.end(), "record"));
-    const std::string walk = "ERROR _removeDirectoriesRecursive: ";
-    const Lines leftovers = {"INFO _deleteInstallTempFiles: Removed .vexal_temp: <G>/.vexal_temp",
-                             "INFO _deleteInstallTempFiles: Removed install_progress.json"};
-    const Lines exeStays = {walk + "Remove file failed: <G>/bin/game.exe",
-                            walk + "Remove dir failed: <G>/bin", walk + "Remove dir failed: <G>"};
-    const Lines elevating = {"INFO _deleteGameFolder: Access denied, relaunching elevated: <G>"};
-    const Lines failed = {"ERROR _deleteGameFolder: Failed to delete game folder: <G>"};
-    const std::string manifestLine =
-        "INFO _deleteTmpManifest: Deleted tmp manifest: <R>/Local/VEXAL/tmpgamemanifest/"
-        "tmpgamemanifest_77_qa.upf";
-    const Lines shortcuts = {
-        "INFO _deleteGameShortcuts: Deleted desktop shortcut: <R>/Desktop/SpaceRace_qa.url",
-        "INFO _deleteGameShortcuts: Deleted start menu shortcut: "
-        "<R>/Programs/VEXAL_qa/SpaceRace_qa.url"};
-    const Lines keys = {"INFO _regDeleteKey: Deleted registry key: " + logging::toUtf8(kEntry),
-                        "INFO _regDeleteKey: Deleted registry key: Software\\ORBA_qa\\Apps\\77"};
-    const auto join = [](std::initializer_list<Lines> parts) {
-        Lines out;
-        for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-        return out;
-    };
-    const auto record = [](const char* what) {
-        return Lines{"ERROR _readGameInfo: " + std::string(what) + "Software\\ORBA_qa\\Apps\\77"};
-    };
-    const auto fault = [this](sim::FsOp op, const stdfs::path& path, std::errc error) {
-        sim::state().faults[{op, path.string()}] = std::make_error_code(error);
-    };
-    const auto thrown = [](const char* what) {
-        return Lines{"ERROR _worker: [_worker] filesystem_error: filesystem error: " +
-                     std::string(what) + ": Input/output error [<G>] path1=<G> path2="};
-    };
-    const Lines success = join({leftovers, {manifestLine}, shortcuts, keys});
     bool elevated = false;
-    struct Row {
-        const char* name;
-        std::function<void()> setUp;
-        std::int32_t code;
-        Lines lines;
-        Lines left;
+    const auto fault = [this](sim::FsOp op, const char* item, std::errc error) {
+        sim::state().faults[{op, (*item != 0 ? game / item : game).string()}] =
+            std::make_error_code(error);
     };
-    const Row rows[] = {
-        {"complete", [] {}, Success, success, {}},
-        {"the shell removes",
-         [] { sim::state().shellDelete = sim::ShellDelete::removes; },
-         Success,
-         success,
-         {}},
-        {"the shell reports success and keeps",
-         [] { sim::state().shellDelete = sim::ShellDelete::keeps; },
-         Success,
-         success,
-         {}},
-        {"entry in the 32-bit view, record with a subkey",
-         [] {
-             sim::state().keys.erase(sim::keyId(RegRoot::localMachine, 0, kEntry));
-             sim::state().keys[sim::keyId(RegRoot::localMachine, 0x200, kEntry)];
-             sim::state().keys[sim::keyId(RegRoot::currentUser, 0, kRecord + L"\\Sub")];
-         },
-         Success,
-         join({leftovers,
-               {manifestLine},
-               shortcuts,
-               {keys[0]},
-               {"ERROR _regDeleteKey: Failed to delete registry key: Software\\ORBA_qa\\Apps\\77 "
-                "(5)"}}),
-         {"record"}},
-        {"record number leading out of the manifest folder",
-         [] { setString(kRecord, L"GameNo", L"..\\x"); },
-         Success,
-         join(
-             {leftovers,
-              {"ERROR _deleteTmpManifest: Tmp manifest name refused: tmpgamemanifest_..\\x_qa.upf"},
-              shortcuts,
-              keys}),
-         {"manifest"}},
-        {"folders unknown",
-         [] {
-             sim::state().folders.erase(platform::kCsidlLocalAppData);
-             sim::state().folders.erase(platform::kCsidlDesktopCreate);
-         },
-         Success,
-         join(
-             {leftovers,
-              {"ERROR _deleteTmpManifest: Local application data folder unknown, tmp manifest left",
-               "ERROR _deleteGameShortcuts: Shortcut folder unknown (32768), shortcut left",
-               shortcuts[1]},
-              keys}),
-         {"desktop", "manifest"}},
-        {"no record", [] { sim::state().keys.erase(sim::keyId(RegRoot::currentUser, 0, kRecord)); },
-         GameInfoNotFound, record("Apps registry not found: "), noRecord},
-        {"title not text",
-         [] { sim::setValue(RegRoot::currentUser, 0, kRecord, L"GameTitle", 4, "xxxx"); },
-         GameTitleNotFound, record("GameTitle not found in registry: "), all},
-        {"no path", [] { setString(kRecord, L"GamePath", L""); }, GameInfoNotFound,
-         record("GamePath not found in registry: "), all},
-        {"path of a protected folder",
-         [this] { setString(kRecord, L"GamePath", local.wstring()); },
-         GameInfoNotFound,
-         {"ERROR _readGameInfo: GamePath refused, not a game folder: <R>/Local"},
-         all},
-        {"path is a link to the game",
-         [this] {
+    const auto busy = [&](std::errc error) { fault(sim::FsOp::remove, "bin/game.exe", error); };
+    const auto denied = std::errc::permission_denied;
+    auto& s = sim::state();
+    // (what, set-up, code, log lines, what remains)
+    const std::tuple<const char*, std::function<void()>, std::int32_t, const char*, const char*>
+        rows[] = {
+            // clang-format off
+        {"complete", [] {}, Success, "ok", ""},
+        {"the shell removes", [&] { s.shellDelete = sim::ShellDelete::removes; }, Success, "ok", ""},
+        {"the shell keeps what it reports removed", [&] { s.shellDelete = sim::ShellDelete::keeps; }, Success, "ok", ""},
+        {"entry in the 32-bit view, record with a subkey", [&] {
+             s.keys[sim::keyId(RegRoot::localMachine, 0x200, kEntry)] = s.keys[sim::keyId(RegRoot::localMachine, 0, kEntry)];
+             s.keys.erase(sim::keyId(RegRoot::localMachine, 0, kEntry));
+             s.keys[sim::keyId(RegRoot::currentUser, 0, kRecord + L"\\Sub")];
+         }, Success, "temp progress manifest desktop menu entry subkey", "record"},
+        {"record number leading out", [] { setString(kRecord, L"GameNo", L"..\\x"); }, Success,
+         "temp progress badName desktop menu entry record", "manifest"},
+        {"folders unknown", [&] { s.folders.erase(platform::kCsidlLocalAppData), s.folders.erase(platform::kCsidlDesktopCreate); },
+         Success, "temp progress noLocal noDesktop menu entry record", "desktop manifest"},
+        {"no record", [&] { s.keys.erase(sim::keyId(RegRoot::currentUser, 0, kRecord)); }, GameInfoNotFound, "noRecord",
+         "G G/.vexal_temp G/.vexal_temp/part.bin G/a.pak G/bin G/bin/dirlink G/bin/game.exe G/combinedata_manifest "
+         "G/filelink G/install_progress.json desktop manifest start_menu uninstall"},
+        {"title not text", [] { sim::setValue(RegRoot::currentUser, 0, kRecord, L"GameTitle", 4, "xxxx"); }, GameTitleNotFound, "noTitle", "all"},
+        {"no path", [] { setString(kRecord, L"GamePath", L""); }, GameInfoNotFound, "noPath", "all"},
+        {"path of a protected folder", [this] { setString(kRecord, L"GamePath", local.wstring()); }, GameInfoNotFound, "refused", "all"},
+        {"path is a link to the game", [this] {
              stdfs::create_directory_symlink(game, root / "Games" / "L");
              setString(kRecord, L"GamePath", (root / "Games" / "L").wstring());
-         },
-         GameInfoNotFound,
-         {"ERROR _readGameInfo: GamePath refused, not a game folder: <R>/Games/L"},
-         join({{"L"}, all})},
-        {"game running",
-         [this] {
-             sim::state().processes = {L"/other/a.exe", (root / "GAMES/G/bin/game.exe").wstring(),
-                                       (game / "a.exe").wstring()};
-         },
-         GameRunning,
-         {"INFO _isGameRunning: Game process detected: <R>/GAMES/G/bin/game.exe",
-          "ERROR _worker: Game is currently running, cannot uninstall: <G>"},
-         all},
-        {"a file stays",
-         [&] {
-             fault(sim::FsOp::remove, game / "bin/game.exe", std::errc::device_or_resource_busy);
-         },
-         Fail, join({leftovers, exeStays, failed}), exeLeft},
-        {"access denied, elevation refused",
-         [&] {
-             fault(sim::FsOp::remove, game / "bin/game.exe", std::errc::permission_denied);
-             sim::state().runAsStarts = false;
-             sim::state().runAsError = 1223;
-         },
-         Fail,
-         join({leftovers,
-               exeStays,
-               elevating,
-               {"ERROR _relaunchElevated: ShellExecuteEx runas failed: 1223"}}),
-         exeLeft},
-        {"access denied, the elevated copy removes",
-         [&] {
-             fault(sim::FsOp::remove, game / "bin/game.exe", std::errc::permission_denied);
-             sim::state().runAsChild = [this] { stdfs::remove_all(game); };
-         },
-         Success,
-         join({leftovers, exeStays, elevating, {manifestLine}, shortcuts, keys}),
-         {}},
-        {"access denied in the elevated copy",
-         [&] {
-             fault(sim::FsOp::remove, game / "bin/game.exe", std::errc::permission_denied);
-             elevated = true;
-         },
-         Fail, join({leftovers, exeStays, failed}), exeLeft},
-        {"unlistable subfolder",
-         [&] { fault(sim::FsOp::list, game / "bin", std::errc::resource_unavailable_try_again); },
-         Fail,
-         join({leftovers,
-               {walk + "Cannot iterate directory: <G>/bin (11)", walk + "Remove dir failed: <G>"},
-               failed}),
-         join({{"G", "G/bin", "G/bin/dirlink", "G/bin/game.exe"}, outsiders})},
-        {"unreadable status", [&] { fault(sim::FsOp::status, game, std::errc::io_error); }, Fail,
-         thrown("exists"), all},
-        {"listing cannot be advanced",
-         [&] { fault(sim::FsOp::advance, game, std::errc::io_error); }, Fail,
-         join({leftovers, thrown("directory_iterator::operator++")}),
-         join({{"G", "G/a.pak", "G/bin", "G/bin/dirlink", "G/bin/game.exe",
-                "G/combinedata_manifest", "G/filelink"},
-               outsiders})},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+         }, GameInfoNotFound, "refusedLink", "L all"},
+        {"game running", [&] { s.processes = {L"/other/a.exe", (root / "GAMES/G/bin/game.exe").wstring(), (game / "a").wstring()}; },
+         GameRunning, "detected running", "all"},
+        {"a file stays", [&] { busy(std::errc::device_or_resource_busy); }, Fail, "temp progress exe bin G failed", "G G/bin G/bin/game.exe out"},
+        {"access denied, elevation refused", [&] { busy(denied), s.runAsStarts = false, s.runAsError = 1223; }, Fail,
+         "temp progress exe bin G elevating 1223", "G G/bin G/bin/game.exe out"},
+        {"access denied, the elevated copy removes", [&] { busy(denied), s.runAsChild = [this] { stdfs::remove_all(game); }; },
+         Success, "temp progress exe bin G elevating manifest desktop menu entry record", ""},
+        {"access denied in the elevated copy", [&] { busy(denied), elevated = true; }, Fail,
+         "temp progress exe bin G failed", "G G/bin G/bin/game.exe out"},
+        {"unlistable subfolder", [&] { fault(sim::FsOp::list, "bin", std::errc::resource_unavailable_try_again); }, Fail,
+         "temp progress unlistable G failed", "G G/bin G/bin/dirlink G/bin/game.exe out"},
+        {"unreadable status", [&] { fault(sim::FsOp::status, "", std::errc::io_error); }, Fail, "exists", "all"},
+        {"listing cannot be advanced", [&] { fault(sim::FsOp::advance, "", std::errc::io_error); }, Fail, "temp progress advance",
+         "G G/a.pak G/bin G/bin/dirlink G/bin/game.exe G/combinedata_manifest G/filelink out"},
+            // clang-format on
+        };
+    for (const auto& [name, setUp, code, says, left] : rows) {
+        SCOPED_TRACE(name);
         SetUp();
         events.clear();
         elevated = false;
         install();
-        row.setUp();
+        setUp();
         run(elevated);
         ASSERT_EQ(events.size(), 2u);
-        EXPECT_EQ(std::make_tuple(events[0].code, events[1].code, events[1].gameNo),
-                  std::make_tuple(Start, row.code, std::wstring(L"77")));
-        EXPECT_EQ(events[1].message, row.code == Success ? L"Space:Race?" : L"");
-        EXPECT_EQ(logLines(), expand(row.lines));
-        Lines left = row.left;
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(remains(), left);
-        const bool notRead = row.code == GameInfoNotFound || row.code == GameTitleNotFound ||
-                             row.lines == thrown("exists");
-        EXPECT_EQ(sim::state().processesVisited, notRead ? 0 : 2);  // stops at the first match
-        const auto& launches = sim::state().launches;
-        if (std::find(row.lines.begin(), row.lines.end(), elevating[0]) == row.lines.end()) {
-            EXPECT_TRUE(launches.empty());
-        } else {
-            ASSERT_EQ(launches.size(), 1u);
-            EXPECT_EQ(launches[0].verb + L"|" + launches[0].file + L"|" + launches[0].parameters,
-                      L"runas|/sim/GameUninstaller.exe|77 _qa --elevated");
-        }
-        if (row.code == Success) {  // the shell is handed Windows separators
+        EXPECT_EQ(
+            std::make_tuple(events[0].code, events[1].code, events[1].gameNo, events[1].message),
+            std::make_tuple(Start, code, std::wstring(L"77"),
+                            std::wstring(code == Success ? L"Space:Race?" : L"")));
+        Lines lines, remaining = words(left);
+        for (const auto& word : words(says)) lines.push_back(kSays.at(word));
+        EXPECT_EQ(logLines(), expand(lines));
+        std::sort(remaining.begin(), remaining.end());
+        EXPECT_EQ(remains(), remaining);
+        const bool read =
+            code != GameInfoNotFound && code != GameTitleNotFound && says != std::string("exists");
+        EXPECT_EQ(s.processesVisited, read ? 2 : 0);  // the walk stops at the first match
+        std::vector<std::wstring> launches;
+        for (const auto& launch : s.launches)
+            launches.push_back(launch.verb + L"|" + launch.file + L"|" + launch.parameters);
+        EXPECT_EQ(launches, std::string(says).find("elevating") == std::string::npos
+                                ? std::vector<std::wstring>{}
+                                : std::vector<std::wstring>{
+                                      L"runas|/sim/GameUninstaller.exe|77 _qa --elevated"});
+        if (code == Success) {  // the shell is handed Windows separators
             std::wstring folder = game.wstring();
             std::replace(folder.begin(), folder.end(), L'/', L'\\');
-            EXPECT_EQ(sim::state().shellDeletes,
+            EXPECT_EQ(s.shellDeletes,
                       (std::vector<std::wstring>{folder + L"\\.vexal_temp", folder}));
         }
         std::ifstream canary(outside / "canary");
@@ -388,6 +331,10 @@ TEST_F(Engine, ItemChangedDuringTheWalkStaysInside) {
 
 // As deep as the host's 4,096-byte path limit allows: the walk keeps no call stack per level.
 TEST_F(Engine, DeepChainIsRemovedCompletely) {
+    rlimit files{};  // each level holds its folder open while its child is removed
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4000));
+    setrlimit(RLIMIT_NOFILE, &files);
     stdfs::path leaf = game;
     stdfs::create_directory(game);
     for (int i = 0; i < 1500; ++i) stdfs::create_directory(leaf /= "d");
