@@ -73,6 +73,7 @@ protected:
 };
 
 // Log lines by short name.
+// clang-format off
 const std::map<std::string, std::string> kSays = {
     {"temp", "INFO _deleteInstallTempFiles: Removed .vexal_temp: <G>/.vexal_temp"},
     {"progress", "INFO _deleteInstallTempFiles: Removed install_progress.json"},
@@ -114,6 +115,7 @@ const std::map<std::string, std::string> kSays = {
     {"advance",
      "ERROR _worker: [_worker] filesystem_error: filesystem error: "
      "directory_iterator::operator++: Input/output error [<G>] path1=<G> path2="}};
+// clang-format on
 
 // The words of a row's text, with "ok" standing for the lines of a complete run, "all" for
 // every item of the installed game and "out" for what the run removes outside the folder.
@@ -277,31 +279,17 @@ TEST_F(Engine, ItemChangedDuringTheWalkStaysInside) {
         stdfs::create_directory_symlink(outside, item);
     };
     const std::string stays = "ERROR _removeDirectoriesRecursive: Remove dir failed: <G>";
+    // (what, "item" is a folder, the operation before which it changes, the change, lines)
     const std::tuple<const char*, bool, sim::FsOp, std::function<void(const stdfs::path&)>, Lines>
         rows[] = {
-            {"file gone", false, sim::FsOp::status, [](auto& i) { stdfs::remove(i); }, {}},
-            {"file now a folder",
-             false,
-             sim::FsOp::status,
-             [](auto& i) { stdfs::remove(i), write(i / "new.txt"); },
-             {}},
-            {"file now a link",
-             false,
-             sim::FsOp::status,
-             [this](auto& i) { stdfs::remove(i), stdfs::create_symlink(outside / "canary", i); },
-             {}},
-            {"folder now a link before it is opened", true, sim::FsOp::list, toLink, {}},
-            {"folder refilled before its delete",
-             true,
-             sim::FsOp::remove,
-             [](auto& i) { write(i / "late.txt"); },
-             {stays + "/item", stays}},
-            {"folder now a link before its delete",
-             true,
-             sim::FsOp::remove,
-             toLink,
-             {stays + "/item", stays}},
-        };
+            // clang-format off
+        {"file gone", false, sim::FsOp::status, [](auto& i) { stdfs::remove(i); }, {}},
+        {"file now a folder", false, sim::FsOp::status, [](auto& i) { stdfs::remove(i), write(i / "new.txt"); }, {}},
+        {"file now a link", false, sim::FsOp::status, [this](auto& i) { stdfs::remove(i), stdfs::create_symlink(outside / "canary", i); }, {}},
+        {"folder now a link before it is opened", true, sim::FsOp::list, toLink, {}},
+        {"folder refilled before its delete", true, sim::FsOp::remove, [](auto& i) { write(i / "late.txt"); }, {stays + "/item", stays}},
+        {"folder now a link before its delete", true, sim::FsOp::remove, toLink, {stays + "/item", stays}}};
+    // clang-format on
     for (const auto& [name, folder, when, change, lines] : rows) {
         SCOPED_TRACE(name);
         SetUp();

@@ -17,65 +17,28 @@ TEST_F(HostTest, GameFolders) {
     sim::state().protectedFolders.push_back({L"/win", platform::FolderGuard::wholeTree});
     sim::state().protectedFolders.push_back({L"/users", platform::FolderGuard::children});
     sim::state().protectedFolders.push_back({l, platform::FolderGuard::platformData});
-    const std::pair<std::wstring, bool> rows[] = {
-        {L"", false},
-        {L"/", false},
-        {L"//", false},
-        {L"relative/game", false},
-        {L"game", false},
-        {L"/home/user", false},
-        {L"/home/user/", false},
-        {L"/HOME/USER/.local", false},
-        {L"/usr", false},
-        {L"/usr.", false},
-        {L"/usr /", false},
-        {L"/opt/../usr", false},
-        {L"/opt/./game", false},
-        {L"/opt/.../x", false},
-        {L"//home/user", false},
-        {L"///usr", false},
-        {std::wstring(L"/opt/game\0/x", 11), false},
-        {L"/opt/games/Foo", true},
-        {L"/home/user/Games/Foo", true},
-        {L"/usr/games/Foo", true},
-        {L"/home/user2", true},
-        {L"/home/user/.local/share/Foo", true},
+    // clang-format off
+    const std::vector<std::wstring> refused = {
+        L"", L"/", L"//", L"relative/game", L"game", L"/home/user", L"/home/user/", L"/HOME/USER/.local",
+        L"/usr", L"/usr.", L"/usr /", L"/opt/../usr", L"/opt/./game", L"/opt/.../x", L"//home/user", L"///usr",
+        std::wstring(L"/opt/game\0/x", 11),
         // Other names: short names, links above, the folder itself a link.
-        {L"/short/DESKTO~1", false},
-        {L"/short/GAMES~1/../Local", false},
-        {L"/short/GAMES~1/G", true},
-        {g + L"/Link", false},
-        {g + L"/ToRoot/Desktop", false},
-        {g + L"/ToRoot/Games/G", true},
-        {g + L"/Link/Moved", true},
+        L"/short/DESKTO~1", L"/short/GAMES~1/../Local", g + L"/Link", g + L"/ToRoot/Desktop",
         // Characters Windows forbids in names, and administrative shares.
-        {L"/opt/game:stream", false},
-        {L"/opt/ga*e", false},
-        {L"/opt/gam?", false},
-        {L"/opt/<game>", false},
-        {L"/opt/\"game\"", false},
-        {L"/opt/a|b", false},
-        {L"/opt/ga\tme", false},
-        {L"/opt/game\r\n/x", false},
-        {L"//server/C$/Games", false},
-        {L"//nas/Admin$/Foo", false},
-        {L"//nas/Games$/Foo", true},
+        L"/opt/game:stream", L"/opt/ga*e", L"/opt/gam?", L"/opt/<game>", L"/opt/\"game\"", L"/opt/a|b",
+        L"/opt/ga\tme", L"/opt/game\r\n/x", L"//server/C$/Games", L"//nas/Admin$/Foo",
         // Guards: the whole Windows folder, each profile, the platform's own folders.
-        {L"/win/Vendor/Tools", false},
-        {L"/WIN/a/b/c/d", false},
-        {L"/users/other", false},
-        {L"/users/other/Games/Foo", true},
-        {L"/usersX/Foo", true},
-        {l + L"/VEXAL", false},
-        {l + L"/vexal_qa", false},
-        {l + L"/VEXALqa/Logs", false},
-        {l + L"/VEXAL/tmpgamemanifest", false},
-        {l + L"/VEXAL/Games/Foo", true},
-        {l + L"/VEXAL/Logs/Foo", true},
-        {l + L"/Other/Logs", true}};
-    for (const auto& [path, removable] : rows) {
-        EXPECT_EQ(isRemovableGameFolder(path), removable) << logging::toUtf8(path);
-    }
+        L"/win/Vendor/Tools", L"/WIN/a/b/c/d", L"/users/other", l + L"/VEXAL", l + L"/vexal_qa",
+        l + L"/VEXALqa/Logs", l + L"/VEXAL/tmpgamemanifest"};
+    const std::vector<std::wstring> accepted = {
+        L"/opt/games/Foo", L"/home/user/Games/Foo", L"/usr/games/Foo", L"/home/user2", L"/home/user/.local/share/Foo",
+        L"/short/GAMES~1/G", g + L"/ToRoot/Games/G", g + L"/Link/Moved", L"//nas/Games$/Foo",
+        L"/users/other/Games/Foo", L"/usersX/Foo", l + L"/VEXAL/Games/Foo", l + L"/VEXAL/Logs/Foo", l + L"/Other/Logs"};
+    // clang-format on
+    for (const auto& path : refused)
+        EXPECT_FALSE(isRemovableGameFolder(path)) << logging::toUtf8(path);
+    for (const auto& path : accepted)
+        EXPECT_TRUE(isRemovableGameFolder(path)) << logging::toUtf8(path);
 }
 
 TEST(Rules, NamesAndForms) {
@@ -136,17 +99,16 @@ TEST_F(HostTest, RegistryText) {
         const long status = open.readString(L"V", text, maxBytes);
         return std::make_pair(status, text);
     };
+    const std::uint32_t any = 0xFFFFFFFF;
     const std::tuple<std::uint32_t, std::string, std::uint32_t, long, std::wstring> rows[] = {
-        {1, std::string("a\0b\0c\0\0\0", 8), 0xFFFFFFFF, 0, L"abc"},
-        {2, std::string("%\0T\0%\0\0\0", 8), 0xFFFFFFFF, 0, L"%T%"},       // not expanded
-        {1, std::string("a\0b\0\0\0\0\0\0\0", 10), 0xFFFFFFFF, 0, L"ab"},  // every trailing NUL
-        {1, std::string("a\0\0\0b\0", 6), 0xFFFFFFFF, 0, std::wstring(L"a\0b", 3)},
-        {1, std::string("a\0b\0c", 5), 0xFFFFFFFF, 0, L"ab"},  // the odd byte is dropped
-        {1, "", 0xFFFFFFFF, 0, L""},
-        {1, std::string("a\0b\0", 4), 4, 0, L"ab"},
+        // clang-format off
+        {1, std::string("a\0b\0c\0\0\0", 8), any, 0, L"abc"}, {2, std::string("%\0T\0%\0\0\0", 8), any, 0, L"%T%"},  // not expanded
+        {1, std::string("a\0b\0\0\0\0\0\0\0", 10), any, 0, L"ab"}, {1, std::string("a\0\0\0b\0", 6), any, 0, std::wstring(L"a\0b", 3)},
+        {1, std::string("a\0b\0c", 5), any, 0, L"ab"}, {1, "", any, 0, L""}, {1, std::string("a\0b\0", 4), 4, 0, L"ab"},
         {1, std::string("a\0b\0", 4), 3, platform::kErrorMoreData, L"kept"},
-        {4, std::string(4, '\1'), 0xFFFFFFFF, platform::kErrorUnsupportedType, L"kept"},
-        {7, std::string("a\0\0\0", 4), 0xFFFFFFFF, platform::kErrorUnsupportedType, L"kept"}};
+        {4, std::string(4, '\1'), any, platform::kErrorUnsupportedType, L"kept"},
+        {7, std::string("a\0\0\0", 4), any, platform::kErrorUnsupportedType, L"kept"}};
+    // clang-format on
     for (const auto& [type, bytes, maxBytes, status, text] : rows) {
         sim::setValue(RegRoot::currentUser, 0, key, L"V", type, bytes);
         EXPECT_EQ(read(maxBytes), std::make_pair(status, text)) << type << " " << bytes.size();

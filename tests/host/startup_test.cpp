@@ -39,72 +39,37 @@ TEST_F(HostTest, StartupFlows) {
     const auto none = [] {};
     const auto launcherQa = [] { launcher(L"_qa", L"C:\\V"); };
     const auto launcherPlain = [] { launcher(L"", L"C:\\V"); };
+    auto& s = sim::state();
     const std::tuple<const wchar_t*, std::function<void()>, std::vector<int>, int,
                      std::optional<int>, std::vector<std::wstring>, Lines>
         rows[] = {
+            // clang-format off
             {L"", none, {platform::kIdOk}, 0, 0, {noArgs}, {}},
             {L"", none, {}, 1, {}, {noArgs}, {}},  // the box could not be shown
-            {L"77 _qa", [] { sim::state().otherInstance = true; }, {}, 1, {}, {}, {}},
-            {L"77 _qa",
-             [] { launcher(L"_qa", L"C:\\Vexal\\"); },
-             {},
-             1,
-             {},
-             {L"open|C:\\Vexal\\\\VEXAL.exe|orba_qa://deletegame/77"},
-             {}},
-            {L"77",
-             [] { launcher(L"", L"%ProgramFiles%\\V", platform::kRegExpandSz); },
-             {},
-             1,
-             {},
-             {L"open|%ProgramFiles%\\V\\VEXAL.exe|orba://deletegame/77"},
-             {}},
+            {L"77 _qa", [&] { s.otherInstance = true; }, {}, 1, {}, {}, {}},
+            {L"77 _qa", [] { launcher(L"_qa", L"C:\\Vexal\\"); }, {}, 1, {}, {L"open|C:\\Vexal\\\\VEXAL.exe|orba_qa://deletegame/77"}, {}},
+            {L"77", [] { launcher(L"", L"%ProgramFiles%\\V", platform::kRegExpandSz); }, {}, 1, {},
+             {L"open|%ProgramFiles%\\V\\VEXAL.exe|orba://deletegame/77"}, {}},
             // Launchers that cannot take the job: the question is asked; No ends the run.
             {L"77", launcherQa, {7}, 0, 0, {ask}, {}},  // another environment's
             {L"77 _qa", launcherPlain, {7}, 0, 0, {ask}, {}},
-            {L"77",
-             [] { launcher(L"", L"C:\\V", 1, platform::kKeyWow64_32Key); },
-             {7},
-             0,
-             0,
-             {ask},
-             {}},
+            {L"77", [] { launcher(L"", L"C:\\V", 1, platform::kKeyWow64_32Key); }, {7}, 0, 0, {ask}, {}},
             {L"77", [] { launcher(L"", L"C:\\V", 7); }, {7}, 0, 0, {ask}, {}},  // multi-string
             {L"77", [] { launcher(L"", L""); }, {7}, 0, 0, {ask}, {}},
-            {L"77", [] { launcher(L"", std::wstring(300, L'v')); }, {7}, 0, 0, {ask}, {}},
+            {L"77", [] { launcher(L"", std::wstring(300, L'v')); }, {7}, 0, 0, {ask}, {}},  // too long
             {L"7\t7", launcherPlain, {7}, 0, 0, {ask}, {}},
-            {L"77",
-             [] {
-                 launcher(L"", L"C:\\V");
-                 sim::state().shellOpenSucceeds = false;
-             },
-             {7},
-             0,
-             0,
-             {ask, L"open|C:\\V\\VEXAL.exe|orba://deletegame/77"},
-             {}},
+            {L"77", [&] { launcherPlain(), s.shellOpenSucceeds = false; }, {7}, 0, 0, {ask, L"open|C:\\V\\VEXAL.exe|orba://deletegame/77"}, {}},
             // Yes: the worker runs, and its result is shown.
-            {L"77 _qa",
-             none,
-             {platform::kIdYes, platform::kIdOk},
-             0,
-             0,
-             {ask, L"Error|48|" + kFailure + L"3)"},
-             {"ERROR _readGameInfo: Apps registry not found: Software\\ORBA_qa\\Apps\\77",
-              "ERROR onUninstallEvent: Fail to uninstall due to error(3)"}},
+            {L"77 _qa", none, {platform::kIdYes, platform::kIdOk}, 0, 0, {ask, L"Error|48|" + kFailure + L"3)"},
+             {"ERROR _readGameInfo: Apps registry not found: Software\\ORBA_qa\\Apps\\77", "ERROR onUninstallEvent: Fail to uninstall due to error(3)"}},
             // The elevated copy neither guards, hands off nor asks, and shows nothing.
-            {L"77 _qa --elevated",
-             [&] {
-                 sim::state().otherInstance = true;
+            {L"77 _qa --elevated", [&] {
+                 s.otherInstance = true;
                  launcherQa();
                  setString(L"Software\\ORBA_qa\\Apps\\77", L"GameTitle", L"T");
                  setString(L"Software\\ORBA_qa\\Apps\\77", L"GamePath", game.wstring());
-             },
-             {},
-             0,
-             {},
-             {},
-             {"INFO _regDeleteKey: Deleted registry key: Software\\ORBA_qa\\Apps\\77"}},
+             }, {}, 0, {}, {}, {"INFO _regDeleteKey: Deleted registry key: Software\\ORBA_qa\\Apps\\77"}},
+            // clang-format on
         };
     for (const auto& [line, setUp, answers, status, exit, boxes, lines] : rows) {
         SCOPED_TRACE(logging::toUtf8(line) + " " + std::to_string(&line - &std::get<0>(rows[0])));
