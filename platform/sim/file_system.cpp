@@ -45,17 +45,11 @@ std::error_code lastError() { return std::error_code(errno, std::generic_categor
 bool exists(const Path& p) { return stdfs::exists(statusOf("exists", p, true)); }
 
 ItemKind itemKind(const Path& p) {
-    switch (statusOf("status", p, false).type()) {
-        case stdfs::file_type::not_found:
-        case stdfs::file_type::none:
-            return ItemKind::absent;
-        case stdfs::file_type::directory:
-            return ItemKind::directory;
-        case stdfs::file_type::symlink:
-            return ItemKind::link;
-        default:
-            return ItemKind::file;
-    }
+    const auto type = statusOf("status", p, false).type();
+    if (type == stdfs::file_type::directory) return ItemKind::directory;
+    if (type == stdfs::file_type::symlink) return ItemKind::link;
+    return type == stdfs::file_type::not_found || type == stdfs::file_type::none ? ItemKind::absent
+                                                                                 : ItemKind::file;
 }
 
 // A link has no permissions of its own here: it is left alone.
