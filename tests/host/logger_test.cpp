@@ -19,7 +19,7 @@ TEST(Logger, PureRows) {
         {"std::map<int, std::pair<int, int> > ns::Box<std::pair<int, int> >::put(T) [with T = int]", "ns::Box<std::pair<int, int> >::put"},
         {"std::function<void(int)> Foo::make()", "Foo::make"}, {"bool Foo::operator()(int) const", "Foo::operator()"},
         {"Foo& Foo::operator<<(int)", "Foo::operator<<"}, {"Foo::operator bool() const", "Foo::operator bool"},
-        {"void Foo::_operator()", "Foo::_operator"}, {"void (anonymous namespace)::f()", "{anonymous}::f"}};
+        {"void Foo::_operator()", "Foo::_operator"}, {"Foo& Foo::operator=(const Foo&)", "Foo::operator="}, {"void (anonymous namespace)::f()", "{anonymous}::f"}};
     // clang-format on
     for (const auto& [pretty, name] : names) EXPECT_EQ(logging::functionName(pretty), name);
     const std::tuple<long long, Severity, const wchar_t*, std::string> lines[] = {
