@@ -1,15 +1,14 @@
 // File-system operations on the host's own file system (std::filesystem and POSIX calls,
-// which see symbolic links here), with faults that tests inject per operation and path.
+// which see symbolic links here), with the faults and the hook the tests set (sim.h).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 
 #include "platform/file_system.h"
-#include "platform/sim/sim_state.h"
+#include "platform/sim/sim.h"
 
 namespace platform::fs {
 
@@ -17,66 +16,52 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-// Throws the error unless it only says the item is not there.
-void throwUnlessNotFound(const char* operation, const Path& p, const std::error_code& ec) {
+// Runs the test's hook, then sets ec to the fault injected for op on path, if any.
+bool injected(sim::FsOp op, const std::string& path, std::error_code& ec) {
+    if (sim::state().onFsOp) sim::state().onFsOp(op, path);
+    const auto fault = sim::state().faults.find({op, path});
+    if (fault == sim::state().faults.end()) return false;
+    ec = fault->second;
+    return true;
+}
+
+// The status of p, links followed or not; throws `operation` unless p is simply absent.
+stdfs::file_status statusOf(const char* operation, const Path& p, bool follow) {
+    std::error_code ec;
+    if (injected(sim::FsOp::status, p.native(), ec))
+        throw stdfs::filesystem_error(operation, p, ec);
+    const auto status = follow ? stdfs::status(p, ec) : stdfs::symlink_status(p, ec);
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
         throw stdfs::filesystem_error(operation, p, ec);
     }
+    return status;
 }
 
-ItemKind kindOfStatus(const stdfs::file_status& status) {
-    switch (status.type()) {
-        case stdfs::file_type::not_found:
-        case stdfs::file_type::none:
-            return ItemKind::absent;
-        case stdfs::file_type::directory:
-            return ItemKind::directory;
-        case stdfs::file_type::symlink:
-            return ItemKind::link;
-        default:
-            return ItemKind::file;
-    }
-}
+// The error errno holds.
+std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
 
 }  // namespace
 
-bool exists(const Path& p) {
-    if (auto injected = sim::fault(sim::FsOp::status, p.wstring())) {
-        throw stdfs::filesystem_error("exists", p, *injected);
-    }
-    std::error_code ec;
-    const auto status = stdfs::status(p, ec);
-    throwUnlessNotFound("exists", p, ec);
-    return !ec && stdfs::exists(status);
-}
+bool exists(const Path& p) { return stdfs::exists(statusOf("exists", p, true)); }
 
 ItemKind itemKind(const Path& p) {
-    if (auto injected = sim::fault(sim::FsOp::status, p.wstring())) {
-        throw stdfs::filesystem_error("status", p, *injected);
-    }
-    std::error_code ec;
-    const auto status = stdfs::symlink_status(p, ec);
-    throwUnlessNotFound("status", p, ec);
-    return ec ? ItemKind::absent : kindOfStatus(status);
+    const auto type = statusOf("status", p, false).type();
+    if (type == stdfs::file_type::directory) return ItemKind::directory;
+    if (type == stdfs::file_type::symlink) return ItemKind::link;
+    return type == stdfs::file_type::not_found || type == stdfs::file_type::none ? ItemKind::absent
+                                                                                 : ItemKind::file;
 }
 
+// A link has no permissions of its own here: it is left alone.
 void makeWritable(const Path& p) {
-    if (!platform::fs::exists(p)) return;
-    if (auto injected = sim::fault(sim::FsOp::makeWritable, p.wstring())) {
-        throw stdfs::filesystem_error("permissions", p, *injected);
+    const ItemKind kind = itemKind(p);
+    if (kind == ItemKind::file || kind == ItemKind::directory) {
+        stdfs::permissions(p, stdfs::perms::owner_write, stdfs::perm_options::add);
     }
-    if (platform::fs::itemKind(p) == ItemKind::link)
-        return;  // a link has no permissions of its own here
-    stdfs::permissions(p, stdfs::perms::owner_write, stdfs::perm_options::add);
 }
 
-bool removeItem(const Path& p, std::error_code& ec) noexcept {
-    if (auto injected = sim::fault(sim::FsOp::remove, p.wstring())) {
-        ec = *injected;
-        return false;
-    }
-    return stdfs::remove(p, ec);  // removes a symbolic link itself, never its target
-}
+// Removes a symbolic link itself, never its target.
+bool removeItem(const Path& p, std::error_code& ec) noexcept { return stdfs::remove(p, ec); }
 
 bool isAccessDenied(const std::error_code& ec) {
     return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
@@ -84,21 +69,20 @@ bool isAccessDenied(const std::error_code& ec) {
 
 // ---- Removal by handle: descriptors, openat and unlinkat with O_NOFOLLOW ----------------
 
-// An item held open. Folders keep a descriptor, listed through `listing`; every item is
-// deleted by its name in the folder it was opened from, which never follows a link.
+// An item held open, with a descriptor of its folder of its own. Folders are listed
+// through `listing`; every item is deleted and made writable by its name in the folder it
+// was opened from, which never follows a link.
 struct OpenItemState {
-    std::string path;  // for injected faults and the test hook
+    std::string path;  // for the faults and the hook
     std::string name;  // in its folder
     int parentFd = -1;
-    bool ownsParent = false;  // the top's folder, opened for it
     ItemKind kind = ItemKind::absent;
-    bool readOnly = false;  // no write permission for the owner
+    mode_t mode = 0;
     DIR* listing = nullptr;
-    bool handedOut = false;  // the listing has given an entry
 
     ~OpenItemState() {
         if (listing != nullptr) ::closedir(listing);
-        if (ownsParent) ::close(parentFd);
+        ::close(parentFd);
     }
 };
 
@@ -106,41 +90,23 @@ void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
 
 namespace {
 
-// The error errno holds.
-std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
-
-// The test hook, then the fault injected for op on path, if any.
-bool injected(sim::FsOp op, const std::string& path, std::error_code& ec) {
-    sim::runFsHook(op, path);
-    if (auto fault = sim::fault(op, Path(path).wstring())) {
-        ec = *fault;
-        return true;
-    }
-    return false;
-}
-
-// Opens `name` in the folder parentFd as itself; the state takes parentFd when it owns it.
-bool openAt(int parentFd, bool ownsParent, const std::string& name, const std::string& path,
-            OpenItem& item, std::error_code& ec) {
-    OpenItem state(new OpenItemState);
-    state->path = path;
-    state->name = name;
-    state->parentFd = parentFd;
-    state->ownsParent = ownsParent;
-    if (injected(sim::FsOp::status, path, ec)) return false;
+// Opens `name` in the folder parentFd (which the item takes over) as itself.
+bool openAt(int parentFd, const std::string& name, const std::string& path, OpenItem& item,
+            std::error_code& ec) {
+    OpenItem state(new OpenItemState{path, name, parentFd});
     struct stat status {};
+    if (injected(sim::FsOp::status, path, ec)) return false;
     if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         ec = lastError();
         return false;
     }
+    state->mode = status.st_mode & 07777;
     state->kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
                   : S_ISLNK(status.st_mode) ? ItemKind::link
                                             : ItemKind::file;
-    state->readOnly = state->kind != ItemKind::link && (status.st_mode & S_IWUSR) == 0;
     if (state->kind == ItemKind::directory) {
         if (injected(sim::FsOp::list, path, ec)) return false;
-        const int fd =
-            ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
             // No longer a folder: it is deleted as what it is now, never entered.
             state->kind = errno == ELOOP ? ItemKind::link : ItemKind::file;
@@ -160,98 +126,65 @@ bool openAt(int parentFd, bool ownsParent, const std::string& name, const std::s
 bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     ec.clear();
     item.reset();
-    std::string path = p.native();
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const auto cut = path.rfind('/');
-    const std::string folder =
-        cut == std::string::npos ? "." : (cut == 0 ? "/" : path.substr(0, cut));
-    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    if (name.empty() || name == "/") {  // the root has no folder to be deleted from
-        ec = std::make_error_code(std::errc::device_or_resource_busy);
-        return false;
-    }
-    const int parentFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const Path named = p.has_filename() ? p : p.parent_path();
+    const Path folder = named.has_parent_path() ? named.parent_path() : Path(".");
+    const int parentFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (parentFd < 0) {
         // A file on the way means nothing is at p, as for the other status reads.
         ec = errno == ENOTDIR ? std::make_error_code(std::errc::no_such_file_or_directory)
                               : lastError();
         return false;
     }
-    return openAt(parentFd, true, name, p.native(), item, ec);
+    return openAt(parentFd, named.filename(), p.native(), item, ec);
 }
 
-// openat below the open folder, never following a link.
 bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path, OpenItem& item,
                std::error_code& ec) {
     ec.clear();
     item.reset();
-    return openAt(::dirfd(folder->listing), false, entry.name, path, item, ec);
+    return openAt(::dup(::dirfd(folder->listing)), entry.name, path, item, ec);
 }
 
-// The kind the open read without following links.
 ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
 
-// True when the owner may not write the item.
-bool isReadOnly(const OpenItem& item) { return item && item->readOnly; }
-
-// readdir on the open folder, with the kind d_type tells (absent when it does not).
-bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
-    ec.clear();
-    OpenItemState& state = *folder;
-    // An injected fault fails the listing once it has given an entry, as a listing that
-    // cannot be advanced does.
-    std::error_code fault;
-    if (injected(sim::FsOp::advance, state.path, fault) && state.handedOut) {
-        ec = fault;
-        return false;
-    }
-    while (true) {
-        errno = 0;
-        const dirent* next = ::readdir(state.listing);
-        if (next == nullptr) {
-            if (errno != 0) ec = lastError();
-            return false;
-        }
-        const std::string name = next->d_name;
-        if (name == "." || name == "..") continue;
-        entry.name = name;
-        entry.kind = next->d_type == DT_DIR       ? ItemKind::directory
-                     : next->d_type == DT_LNK     ? ItemKind::link
-                     : next->d_type == DT_UNKNOWN ? ItemKind::absent
-                                                  : ItemKind::file;
-        entry.readOnly = false;
-        entry.id = next->d_ino;
-        state.handedOut = true;
-        return true;
-    }
+// No write permission for the owner.
+bool isReadOnly(const OpenItem& item) {
+    return item && item->kind != ItemKind::link && (item->mode & S_IWUSR) == 0;
 }
 
-// Adds the owner's write permission through a descriptor of the item itself.
+// readdir on the open folder; an advance fault fails the listing.
+bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
+    ec.clear();
+    if (injected(sim::FsOp::advance, folder->path, ec)) return false;
+    for (errno = 0; const dirent* next = ::readdir(folder->listing); errno = 0) {
+        entry.name = next->d_name;
+        if (entry.name == "." || entry.name == "..") continue;
+        // Only a folder's kind matters to the walk: it tells an unlistable folder from a file.
+        entry.kind = next->d_type == DT_DIR ? ItemKind::directory : ItemKind::absent;
+        return true;
+    }
+    if (errno != 0) ec = lastError();
+    return false;
+}
+
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (injected(sim::FsOp::makeWritable, item->path, ec)) return false;
-    if (!item->readOnly) return true;
-    // Through a descriptor of the item itself: a link swapped in is never followed.
-    const int fd = item->listing != nullptr
-                       ? ::dup(::dirfd(item->listing))
-                       : ::openat(item->parentFd, item->name.c_str(),
-                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat status {};
-    const bool done = fd >= 0 && ::fstat(fd, &status) == 0 &&
-                      ::fchmod(fd, (status.st_mode & 07777) | S_IWUSR) == 0;
-    if (!done) ec = lastError();
-    if (fd >= 0) ::close(fd);
-    if (done) item->readOnly = false;
-    return done;
+    if (isReadOnly(item) && ::fchmodat(item->parentFd, item->name.c_str(), item->mode | S_IWUSR,
+                                       AT_SYMLINK_NOFOLLOW) != 0) {
+        ec = lastError();
+        return false;
+    }
+    item->mode |= S_IWUSR;
+    return true;
 }
 
-// unlinkat by name in the folder it was opened from.
+// unlinkat by name in the folder it was opened from. A read-only file is refused, as
+// Windows refuses it, so the callers' handling of read-only files is the same on both.
 bool deleteItem(OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (injected(sim::FsOp::remove, item->path, ec)) return false;
-    // As Windows refuses to delete a read-only file, so does this double: the callers'
-    // handling of read-only files is then the same on both.
-    if (item->kind == ItemKind::file && item->readOnly) {
+    if (item->kind == ItemKind::file && isReadOnly(item)) {
         ec = std::make_error_code(std::errc::permission_denied);
         return false;
     }
@@ -270,15 +203,11 @@ bool isItself(const OpenItem&, const OpenItem&, const Name&, std::error_code& ec
     return true;
 }
 
-// ENOENT: nothing is there.
 bool isNotFound(const std::error_code& ec) { return ec == std::errc::no_such_file_or_directory; }
 
 PathForm pathForm(const std::wstring& path) {
     if (path.empty() || path[0] != L'/') return PathForm::relative;
-    for (wchar_t c : path) {
-        if (c != L'/') return PathForm::full;
-    }
-    return PathForm::root;
+    return path.find_first_not_of(L'/') == std::wstring::npos ? PathForm::root : PathForm::full;
 }
 
 }  // namespace platform::fs
