@@ -42,10 +42,10 @@ TEST_F(HostTest, GameFolders) {
 }
 
 TEST(Rules, NamesAndForms) {
-    for (const std::wstring name : {L"Space Race.url", L"tmp_77_live.upf", L".url", L"a..b"}) {
+    for (const wchar_t* name : {L"Space Race.url", L"tmp_77_live.upf", L".url", L"a..b"}) {
         EXPECT_TRUE(isPlainFileName(name)) << logging::toUtf8(name);
     }
-    for (const std::wstring name : std::vector<std::wstring>{
+    for (const std::wstring& name : std::vector<std::wstring>{
              L"", L".", L"..", L" . ", L"a\\b", L"a/b", L"C:x", std::wstring(L"a\0b", 3)}) {
         EXPECT_FALSE(isPlainFileName(name));
     }
