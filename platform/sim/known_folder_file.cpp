@@ -23,7 +23,7 @@ void removeKnownFolderFile(int csidl, const std::wstring& path, std::error_code&
         return;
     }
     fs::makeWritable(path);
-    fs::removeItem(path, ec);
+    std::filesystem::remove(path, ec);  // a link goes itself, never its target
 }
 
 }  // namespace platform
