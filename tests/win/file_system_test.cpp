@@ -5,13 +5,8 @@
 
 #include "platform/file_system.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <string>
-#include <system_error>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -121,10 +116,10 @@ __attribute__((noinline)) std::pair<std::uintmax_t, std::size_t> removeAllMeasur
     paintStack(lowest);
     std::error_code ec;
     const std::uintmax_t removed = fs::removeAll(root, ec);
-    EXPECT_FALSE(ec) << ec.message();
     const volatile unsigned char* area = reinterpret_cast<const volatile unsigned char*>(lowest);
     std::size_t untouched = 0;
     while (untouched < kPaintedBytes && area[untouched] == kPaint) ++untouched;
+    EXPECT_FALSE(ec) << ec.message();
     return {removed, kPaintedBytes - untouched};
 }
 

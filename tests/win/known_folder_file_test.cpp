@@ -4,13 +4,6 @@
 
 #include "platform/known_folder_file.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-#include <system_error>
-
-#include "platform/shell.h"
 #include "platform/win32/handle_owner.h"
 #include "tests/win/test_support.h"
 

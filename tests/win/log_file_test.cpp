@@ -4,14 +4,8 @@
 
 #include "platform/log_file.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
-#include <string>
 
-#include "log/logger.h"
-#include "platform/shell.h"
 #include "platform/win32/handle_owner.h"
 #include "tests/win/test_support.h"
 

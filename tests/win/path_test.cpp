@@ -1,12 +1,6 @@
 // Path handling: the extended-length form for Win32 calls, the classification of paths,
 // and long and final names.
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-
-#include "platform/file_system.h"
 #include "platform/path_names.h"
 #include "platform/win32/extended_path.h"
 #include "tests/win/test_support.h"

@@ -10,18 +10,11 @@
 // stay (the script checks them again after the run). The program path passes 260
 // characters, which moduleFileName and the process walk must give in full.
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <string>
-#include <system_error>
 #include <vector>
 
-#include "platform/file_system.h"
 #include "platform/path_names.h"
-#include "platform/process.h"
 #include "tests/win/test_support.h"
 
 namespace {
@@ -30,48 +23,39 @@ namespace fs = platform::fs;
 using fs::ItemKind;
 using gu_test::samePath;
 
-class Links : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(_fixture.empty()) << "run through run_with_prefix_fixture.sh";
-    }
-    // The canaries behind the links, checked after each test.
-    void TearDown() override {
-        EXPECT_EQ(gu_test::readFile(_fixture + L"\\target\\canary.txt"), "canary\n");
-        EXPECT_EQ(gu_test::readFile(_fixture + L"\\target\\inner\\canary.txt"), "canary\n");
-    }
-
-    const std::wstring _fixture = gu_test::environment(L"GU_PREFIX_FIXTURE");
-    const std::wstring _link = _fixture + L"\\list\\dirlink";
-};
+// The fixture's folder; the script checks after the run that the canaries behind the links
+// are still there.
+const std::wstring kFixture = gu_test::environment(L"GU_PREFIX_FIXTURE");
+const std::wstring kLink = kFixture + L"\\list\\dirlink";
 
 // The final path name leads through links where the long name does not; a folder link is
 // reported as a link but exists through its target; removing it or making it writable
 // touches nothing behind it (Wine refuses to remove it: 145).
-TEST_F(Links, AFolderLinkIsSeenAsALinkAndLeadsNowhereWhenRemoved) {
-    const std::wstring target = _fixture + L"\\target";
-    EXPECT_TRUE(samePath(platform::finalPathName(_link), target));
-    EXPECT_TRUE(samePath(platform::finalPathName(_link + L"\\inner"), target + L"\\inner"));
-    EXPECT_TRUE(samePath(platform::longPathName(_link + L"\\inner"), _link + L"\\inner"));
-    EXPECT_EQ(platform::finalPathName(_fixture + L"\\list\\dangling"), L"");
-    EXPECT_EQ(fs::itemKind(_link), ItemKind::link);
-    EXPECT_TRUE(fs::exists(_link));
-    EXPECT_EQ(fs::itemKind(_link + L"\\canary.txt"), ItemKind::file);
-    EXPECT_NO_THROW(EXPECT_FALSE(fs::exists(_fixture + L"\\list\\dangling")));
+TEST(Links, AFolderLinkIsSeenAsALinkAndLeadsNowhereWhenRemoved) {
+    ASSERT_FALSE(kFixture.empty()) << "run through run_with_prefix_fixture.sh";
+    const std::wstring target = kFixture + L"\\target";
+    EXPECT_TRUE(samePath(platform::finalPathName(kLink), target));
+    EXPECT_TRUE(samePath(platform::finalPathName(kLink + L"\\inner"), target + L"\\inner"));
+    EXPECT_TRUE(samePath(platform::longPathName(kLink + L"\\inner"), kLink + L"\\inner"));
+    EXPECT_EQ(platform::finalPathName(kFixture + L"\\list\\dangling"), L"");
+    EXPECT_EQ(fs::itemKind(kLink), ItemKind::link);
+    EXPECT_TRUE(fs::exists(kLink));
+    EXPECT_EQ(fs::itemKind(kLink + L"\\canary.txt"), ItemKind::file);
+    EXPECT_NO_THROW(EXPECT_FALSE(fs::exists(kFixture + L"\\list\\dangling")));
     std::error_code ec;
-    EXPECT_FALSE(fs::removeChild(_fixture + L"\\list", L"dirlink", ec));
+    EXPECT_FALSE(fs::removeChild(kFixture + L"\\list", L"dirlink", ec));
     EXPECT_TRUE(ec);
-    EXPECT_NO_THROW(fs::makeWritable(_link));
-    EXPECT_EQ(fs::itemKind(_link), ItemKind::link);
+    EXPECT_NO_THROW(fs::makeWritable(kLink));
+    EXPECT_EQ(fs::itemKind(kLink), ItemKind::link);
 }
 
 // Opened by name below its open folder, as the removal opens every item, a folder link is
 // never entered: Windows opens it as itself; Wine may open its target, whose final path
 // then lies outside the folder. Also when listed as a folder, as one swapped in would be.
-TEST_F(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
+TEST(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
     std::error_code ec;
     fs::OpenItem folder;
-    ASSERT_TRUE(fs::openItem(_fixture + L"\\list", folder, ec)) << ec.message();
+    ASSERT_TRUE(fs::openItem(kFixture + L"\\list", folder, ec)) << ec.message();
     int seen = 0;
     for (fs::ListedEntry entry; fs::nextEntry(folder, entry, ec);) {
         if (entry.name != L"dirlink") continue;
@@ -79,7 +63,7 @@ TEST_F(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
         for (const ItemKind asked : {ItemKind::link, ItemKind::directory}) {
             entry.kind = asked;
             fs::OpenItem item;
-            ASSERT_TRUE(fs::openChild(folder, entry, _link, item, ec)) << ec.message();
+            ASSERT_TRUE(fs::openChild(folder, entry, kLink, item, ec)) << ec.message();
             std::error_code outside;
             EXPECT_FALSE(fs::kindOf(item) == ItemKind::directory &&
                          fs::isItself(folder, item, L"dirlink", outside));
@@ -93,8 +77,8 @@ TEST_F(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
 // as a plain file, is found out by its final path, left, and reported like the folder
 // link. The whole-tree removal stops at the first link; given a link as its top, it fails
 // on it the same way, and so does the single-item removal.
-TEST_F(Links, RemovalWalksNeverReachThroughALink) {
-    const std::wstring tree = _fixture + L"\\remove";
+TEST(Links, RemovalWalksNeverReachThroughALink) {
+    const std::wstring tree = kFixture + L"\\remove";
     static std::vector<std::wstring> failed;
     fs::RemovalWalk own{true,
                         [](const fs::RemovalFailure& failure) { failed.push_back(failure.path); }};
@@ -115,19 +99,12 @@ TEST_F(Links, RemovalWalksNeverReachThroughALink) {
 }
 
 TEST(LongProgramPath, ModuleNameAndProcessWalkGiveTheWholePath) {
-    const std::wstring fixture = gu_test::environment(L"GU_PREFIX_FIXTURE");
-    ASSERT_FALSE(fixture.empty()) << "run through run_with_prefix_fixture.sh";
-    const std::wstring program = fixture + L"\\" + std::wstring(150, L'p') + L"\\" +
+    const std::wstring program = kFixture + L"\\" + std::wstring(150, L'p') + L"\\" +
                                  std::wstring(120, L'q') + L"\\child_long.exe";
     // The helper reports as soon as it runs; give Wine time to start it.
-    const std::wstring report = gu_test::waitForReport(fixture + L"\\long_report.txt", 30000);
+    const std::wstring report = gu_test::waitForReport(kFixture + L"\\long_report.txt", 30000);
     EXPECT_TRUE(samePath(report.substr(0, report.find(L'\n')), program)) << gu_test::narrow(report);
-    int found = 0;
-    EXPECT_TRUE(platform::forEachProcessImage([&](const std::wstring& image) {
-        found += samePath(image, program);
-        return false;
-    }));
-    EXPECT_EQ(found, 1);
+    EXPECT_EQ(gu_test::running(program), 1);
 }
 
 }  // namespace

@@ -4,10 +4,6 @@
 
 #include "platform/registry.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
 #include <tuple>
 
 #include "tests/win/test_support.h"
@@ -43,7 +39,7 @@ void setValue(const wchar_t* name, DWORD type, const std::wstring& text) {
               ERROR_SUCCESS);
 }
 
-TEST(Registry, ReadsTextValuesAndKeepsOutputsOnFailure) {
+TEST(Registry, ReadsTextOpensAndDeletesKeysInTheirOwnView) {
     createKey(HKEY_CURRENT_USER, kApp, 0);
     setValue(L"Name", REG_SZ, L"abc");
     setValue(L"Folder", REG_EXPAND_SZ, L"%TEMP%\\x");
@@ -67,27 +63,20 @@ TEST(Registry, ReadsTextValuesAndKeepsOutputsOnFailure) {
     wchar_t small[2] = {};
     EXPECT_EQ(key.queryValue(L"Name", &type, small, &bytes), platform::kErrorMoreData);
     EXPECT_EQ(std::make_pair(type, bytes), std::make_pair(0xDEADu, 8u));
-    RegDeleteTreeW(HKEY_CURRENT_USER, kTop.c_str());
-}
 
-// Opens replace the key held (a failed one leaves none), deletes refuse keys with subkeys,
-// and a key made in one view of HKLM\Software is seen and deleted only in that view.
-TEST(Registry, OpensAndDeletesKeysInTheirOwnView) {
+    // Opens replace the key held (a failed one leaves none), deletes refuse keys with
+    // subkeys, and a key made in one view of HKLM\Software is seen and deleted only there.
     createKey(HKEY_CURRENT_USER, kApp + L"\\Child", 0);
-    setValue(L"Name", REG_SZ, L"abc");
     createKey(HKEY_LOCAL_MACHINE, kTop + L"\\Game32", k32);
     createKey(HKEY_LOCAL_MACHINE, kTop + L"\\Game64", k64);
     const std::wstring child = kApp + L"\\Child", game32 = kTop + L"\\Game32",
                        game64 = kTop + L"\\Game64";
-    RegKey key;
-    std::uint32_t bytes = 0;
-    ASSERT_EQ(key.open(kUser, kApp, platform::kKeyRead), 0);
     ASSERT_EQ(key.open(kUser, child, platform::kKeyRead), 0);
     EXPECT_EQ(key.queryValue(L"Name", nullptr, nullptr, &bytes), 2);  // Child has no values
     EXPECT_EQ(key.open(kUser, kApp + L"\\Missing", platform::kKeyRead), 2);
     EXPECT_FALSE(key.isOpen());
     // (delete, root, path, view, status): open otherwise.
-    const std::tuple<bool, RegRoot, std::wstring, std::uint32_t, long> rows[] = {
+    const std::tuple<bool, RegRoot, std::wstring, std::uint32_t, long> steps[] = {
         {true, kUser, kApp, 0, 5},         {true, kUser, child, 0, 0},
         {true, kUser, child, 0, 2},        {true, kUser, kApp, 0, 0},
         {false, kUser, kApp, 0, 2},        {false, kMachine, game32, k64, 2},
@@ -96,7 +85,7 @@ TEST(Registry, OpensAndDeletesKeysInTheirOwnView) {
         {false, kMachine, game64, k32, 2}, {true, kMachine, game64, k32, 2},
         {true, kMachine, game64, k64, 0},  {false, kMachine, game64, k64, 2},
     };
-    for (const auto& [remove, root, path, view, status] : rows) {
+    for (const auto& [remove, root, path, view, status] : steps) {
         EXPECT_EQ(remove ? platform::regDeleteKey(root, path, view)
                          : key.open(root, path, platform::kKeyRead | view),
                   status)

@@ -5,19 +5,13 @@
 
 #include "platform/shell.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-// After windows.h, which it depends on (the comment keeps clang-format from sorting it).
-#include <shlobj.h>
-
 #include <algorithm>
-#include <string>
 #include <thread>
 
-#include "platform/file_system.h"
-#include "platform/process.h"
 #include "platform/ui.h"
 #include "tests/win/test_support.h"
+// After windows.h, which it depends on (the comment keeps clang-format from sorting it).
+#include <shlobj.h>
 
 namespace {
 
@@ -35,16 +29,13 @@ TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
         EXPECT_EQ(platform::fs::pathForm(folder.path), platform::fs::PathForm::full)
             << narrow(folder.path);
     }
-    wchar_t windows[MAX_PATH] = {}, system[MAX_PATH] = {}, wow64[MAX_PATH] = {};
-    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    ASSERT_GT(GetSystemWow64DirectoryW(wow64, MAX_PATH), 0u);
+    const std::wstring windows = environment(L"WINDIR");
     const std::wstring profile = environment(L"USERPROFILE");
     const std::wstring programData = environment(L"ProgramData");
     const std::pair<std::wstring, FolderGuard> expected[] = {
         {windows, FolderGuard::wholeTree},
-        {system, FolderGuard::itself},
-        {wow64, FolderGuard::itself},
+        {windows + L"\\system32", FolderGuard::itself},
+        {windows + L"\\syswow64", FolderGuard::itself},
         {environment(L"ProgramFiles"), FolderGuard::itself},
         {environment(L"ProgramFiles(x86)"), FolderGuard::itself},
         {environment(L"CommonProgramFiles"), FolderGuard::wholeTree},
@@ -61,21 +52,11 @@ TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
         {folderPath(platform::kCsidlLocalAppData), FolderGuard::platformData},
         {folderPath(CSIDL_APPDATA), FolderGuard::itself},
     };
-    for (const auto& [path, guard] : expected) {
-        EXPECT_TRUE(!path.empty() && std::any_of(folders.begin(), folders.end(), [&](auto& f) {
-            return samePath(f.path, path) && f.guard == guard;
-        })) << narrow(path);
+    for (const auto& row : expected) {
+        EXPECT_TRUE(!row.first.empty() && std::any_of(folders.begin(), folders.end(), [&](auto& f) {
+            return samePath(f.path, row.first) && f.guard == row.second;
+        })) << narrow(row.first);
     }
-}
-
-// How many running programs have this image path.
-int running(const std::wstring& program) {
-    int found = 0;
-    EXPECT_TRUE(platform::forEachProcessImage([&](const std::wstring& image) {
-        found += samePath(image, program);
-        return false;
-    }));
-    return found;
 }
 
 // The helper writes its report at once and then stays 1.5 s: the process walk sees it
@@ -95,12 +76,12 @@ TEST(ShellStart, OpenAndRunAsStartTheProgramAndTheWalkFindsIt) {
     ASSERT_TRUE(platform::shellRunAs(program, args, process, lastError)) << lastError;
     EXPECT_NE(gu_test::waitForReport(folder / L"elevated.txt", 20000).find(args + L"\n"),
               std::wstring::npos);
-    EXPECT_EQ(running(program), 1);
+    EXPECT_EQ(gu_test::running(program), 1);
     int visits = 0;
     EXPECT_TRUE(platform::forEachProcessImage([&](const std::wstring&) { return ++visits > 0; }));
     EXPECT_EQ(visits, 1);  // the walk stops when asked
     process.waitForExit();
-    EXPECT_EQ(running(program), 0);
+    EXPECT_EQ(gu_test::running(program), 0);
 
     // A handle given to the owner closes the one it held before, and its end the last.
     HANDLE first = nullptr, second = nullptr, self = GetCurrentProcess();
