@@ -2,6 +2,9 @@
 // and long and final names.
 
 #include "platform/path_names.h"
+
+#include <tuple>
+
 #include "platform/win32/extended_path.h"
 #include "tests/win/test_support.h"
 
@@ -11,71 +14,64 @@ using gu_test::samePath;
 using platform::fs::PathForm;
 using platform::win32::extendedPath;
 
-// Relative forms are made full from the current folder, set to a scratch folder here.
-TEST(ExtendedPath, FullFormsArePrefixedDotsResolvedAndRelativeFormsMadeFull) {
+// Each path's extended-length form for Win32 calls (prefixed, dots resolved, relative forms
+// made full from the current folder, set to a scratch folder here) and its form.
+TEST(PathForms, ExtendedFormAndPathFormOfDriveShareAndOtherPaths) {
     gu_test::ScratchFolder folder;
     wchar_t previous[MAX_PATH] = {};
     ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
     ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
     const std::wstring here = L"\\\\?\\" + folder.path(), drive = folder.path().substr(0, 2);
+    const std::wstring up = here.substr(0, here.find_last_of(L'\\'));
     const std::wstring longPath = L"C:\\" + std::wstring(300, L'a') + L"\\" + std::wstring(9, L'b');
-    const std::pair<std::wstring, std::wstring> rows[] = {
-        {L"C:\\Games\\Foo", L"\\\\?\\C:\\Games\\Foo"},
-        {L"C:/Games/Foo", L"\\\\?\\C:\\Games\\Foo"},
-        {L"c:\\", L"\\\\?\\c:\\"},
-        {L"\\\\server\\share\\dir", L"\\\\?\\UNC\\server\\share\\dir"},
-        {L"//server/share/dir", L"\\\\?\\UNC\\server\\share\\dir"},
-        {L"\\\\?\\C:\\Games\\Foo", L"\\\\?\\C:\\Games\\Foo"},
-        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
-        {L"", L""},
-        {longPath, L"\\\\?\\" + longPath},  // nothing cut past 260 characters
-        {L"C:\\Games\\Foo\\..\\Bar", L"\\\\?\\C:\\Games\\Bar"},
-        {L"C:\\Games\\.\\Foo", L"\\\\?\\C:\\Games\\Foo"},
-        {L"C:\\Games\\\\Foo", L"\\\\?\\C:\\Games\\Foo"},
-        {L"C:\\..", L"\\\\?\\C:\\"},
-        {L"\\\\server\\share\\a\\..\\b", L"\\\\?\\UNC\\server\\share\\b"},
+    const std::tuple<std::wstring, std::wstring, PathForm> rows[] = {
+        {L"", L"", PathForm::relative},
+        {L"C:\\", L"\\\\?\\C:\\", PathForm::root},
+        {L"d:/", L"\\\\?\\d:\\", PathForm::root},
+        {L"C:\\Games\\Foo", L"\\\\?\\C:\\Games\\Foo", PathForm::full},
+        {L"C:/Games/Foo/", L"\\\\?\\C:\\Games\\Foo\\", PathForm::full},
+        {longPath, L"\\\\?\\" + longPath, PathForm::full},  // nothing cut past 260 characters
+        {L"C:\\Games\\Foo\\..\\Bar", L"\\\\?\\C:\\Games\\Bar", PathForm::full},
+        {L"C:\\Games\\.\\Foo", L"\\\\?\\C:\\Games\\Foo", PathForm::full},
+        {L"C:\\Games\\\\Foo", L"\\\\?\\C:\\Games\\Foo", PathForm::full},
+        {L"C:\\..", L"\\\\?\\C:\\", PathForm::full},
         // A last name's trailing dots and spaces go, as ordinary Win32 paths drop them.
-        {L"C:\\Windows. ", L"\\\\?\\C:\\Windows"},
-        {L"C:\\Games\\.hidden\\..x", L"\\\\?\\C:\\Games\\.hidden\\..x"},
-        {L"sub\\file.txt", here + L"\\sub\\file.txt"},
-        {L"..\\other", here.substr(0, here.find_last_of(L'\\')) + L"\\other"},
-        {L"\\rooted\\x", L"\\\\?\\" + drive + L"\\rooted\\x"},
-        {drive + L"rel", here + L"\\rel"},
+        {L"C:\\Windows. ", L"\\\\?\\C:\\Windows", PathForm::full},
+        {L"C:\\Games\\.hidden\\..x", L"\\\\?\\C:\\Games\\.hidden\\..x", PathForm::full},
+        {L"\\\\server\\share", L"\\\\?\\UNC\\server\\share", PathForm::root},
+        {L"//server/share/", L"\\\\?\\UNC\\server\\share\\", PathForm::root},
+        {L"\\\\server\\share\\dir", L"\\\\?\\UNC\\server\\share\\dir", PathForm::full},
+        {L"\\\\server\\share\\a\\..\\b", L"\\\\?\\UNC\\server\\share\\b", PathForm::full},
+        {L"\\\\?\\C:\\Games", L"\\\\?\\C:\\Games", PathForm::relative},
+        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share", PathForm::relative},
+        {L"sub\\file.txt", here + L"\\sub\\file.txt", PathForm::relative},
+        {L"..\\other", up + L"\\other", PathForm::relative},
+        {L"\\rooted\\x", L"\\\\?\\" + drive + L"\\rooted\\x", PathForm::relative},
+        {drive + L"rel", here + L"\\rel", PathForm::relative},
     };
-    for (const auto& [path, extended] : rows) EXPECT_EQ(extendedPath(path), extended);
+    for (const auto& [path, extended, form] : rows) {
+        EXPECT_EQ(extendedPath(path), extended);
+        EXPECT_EQ(platform::fs::pathForm(path), form) << gu_test::narrow(path);
+    }
     // Wine may start a program outside every drive in a folder it cannot return to.
     if (!SetCurrentDirectoryW(previous)) {
         ASSERT_GT(GetWindowsDirectoryW(previous, MAX_PATH), 0u);
         ASSERT_TRUE(SetCurrentDirectoryW(previous));
     }
-}
-
-TEST(PathForm, ClassifiesDriveShareAndOtherPaths) {
-    const std::pair<const wchar_t*, PathForm> rows[] = {
-        {L"", PathForm::relative},
-        {L"C:\\", PathForm::root},
-        {L"d:/", PathForm::root},
-        {L"C:\\Games", PathForm::full},
-        {L"C:/Games/Foo/", PathForm::full},
+    // Forms alone: a share needs its server and share names, a drive its separator.
+    const std::pair<const wchar_t*, PathForm> forms[] = {
         {L"C:", PathForm::relative},
-        {L"C:Games", PathForm::relative},
-        {L"\\Games", PathForm::relative},
-        {L"/", PathForm::relative},
-        {L"Games\\Foo", PathForm::relative},
-        {L"..\\Games", PathForm::relative},
         {L"1:\\Games", PathForm::relative},
-        {L"\\\\server\\share", PathForm::root},
-        {L"//server/share/", PathForm::root},
-        {L"\\\\server\\share\\Games", PathForm::full},
+        {L"C:Games", PathForm::relative},
+        {L"/", PathForm::relative},
         {L"\\\\server", PathForm::relative},
         {L"\\\\server\\", PathForm::relative},
         {L"\\\\server\\\\x", PathForm::relative},
         {L"\\\\\\share\\x", PathForm::relative},  // no server name
         {L"\\\\", PathForm::relative},
-        {L"\\\\?\\C:\\Games", PathForm::relative},
         {L"\\\\.\\C:\\Games", PathForm::relative},
     };
-    for (const auto& [path, form] : rows) {
+    for (const auto& [path, form] : forms) {
         EXPECT_EQ(platform::fs::pathForm(path), form) << gu_test::narrow(path);
     }
 }
