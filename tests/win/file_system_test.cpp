@@ -37,21 +37,16 @@ std::string windowsError(DWORD error) {
 TEST(FileSystemStatus, KindsOfFilesFoldersAndOddNamesWithoutThrowing) {
     ScratchFolder folder;
     writeFile(folder / L"file.txt");
-    std::wstring forward = folder.path();
-    std::replace(forward.begin(), forward.end(), L'\\', L'/');
     const std::pair<std::wstring, ItemKind> rows[] = {
         {folder / L"file.txt", ItemKind::file},
         {folder.path(), ItemKind::directory},
-        {forward + L"/", ItemKind::directory},
-        {forward + L"/file.txt", ItemKind::file},
+        {folder.path() + L"\\", ItemKind::directory},
         {L"", ItemKind::absent},
         {folder / L"missing", ItemKind::absent},
         {folder / L"file.txt\\below", ItemKind::absent},  // a file used as a folder
         {folder / L"missing\\below", ItemKind::absent},
         {folder / L"a<b", ItemKind::absent},
-        {folder / L"a?b", ItemKind::absent},
-        {folder / L"a*b", ItemKind::absent},
-        {folder / L"a|b", ItemKind::absent},
+        {folder / L"a?b*c|d", ItemKind::absent},
         {folder / L"a:b:c", ItemKind::absent},
         {L"Q:\\nothing\\here", ItemKind::absent},
         {L"\\\\no-such-server-gu\\share\\x", ItemKind::absent},
@@ -74,9 +69,9 @@ TEST(FileSystemRemoveAll, RemovesWideTreesAndStopsAtAReadOnlyFileWithError5) {
     ScratchFolder folder;
     const std::wstring wide = folder / L"wide";
     makeFolder(wide);
-    for (int i = 0; i < 1500; ++i) writeFile(wide + L"\\file" + std::to_wstring(i));
+    for (int i = 0; i < 300; ++i) writeFile(wide + L"\\file" + std::to_wstring(i));
     std::error_code ec;
-    EXPECT_EQ(fs::removeAll(wide + L"\\", ec), 1501u);
+    EXPECT_EQ(fs::removeAll(wide + L"\\", ec), 301u);
     EXPECT_FALSE(present(wide) || ec) << ec.message();
     EXPECT_EQ(fs::removeAll(wide, ec), 0u);  // already gone
     EXPECT_FALSE(ec) << ec.message();
@@ -224,6 +219,8 @@ TEST(FileSystemByHandle, ListsOpensAndDeletesWithTheWindowsErrors) {
         EXPECT_EQ(code(ec), error) << narrow(name);
         EXPECT_EQ(present(dir + L"\\" + name), !removed && name != L"missing") << narrow(name);
     }
+    // The C runtime's access denied (13, generic) counts as Windows' 5; a sharing violation not.
+    EXPECT_TRUE(fs::isAccessDenied(std::make_error_code(std::errc::permission_denied)));
     EXPECT_FALSE(
         fs::isAccessDenied(std::error_code(ERROR_SHARING_VIOLATION, std::system_category())));
 

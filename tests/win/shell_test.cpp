@@ -78,7 +78,10 @@ TEST(ShellStart, OpenAndRunAsStartTheProgramAndTheWalkFindsIt) {
               std::wstring::npos);
     EXPECT_EQ(gu_test::running(program), 1);
     int visits = 0;
-    EXPECT_TRUE(platform::forEachProcessImage([&](const std::wstring&) { return ++visits > 0; }));
+    EXPECT_TRUE(platform::forEachProcessImage([&](const std::wstring&) {
+        ++visits;
+        return true;
+    }));
     EXPECT_EQ(visits, 1);  // the walk stops when asked
     process.waitForExit();
     EXPECT_EQ(gu_test::running(program), 0);
