@@ -13,7 +13,8 @@ using gu_test::present;
 using platform::kCsidlLocalAppData;
 
 TEST(KnownFolderFile, DeletesOnlyAFileAtItsOwnNameBelowTheFolder) {
-    const gu_test::ScratchFolder scratch(platform::folderPath(kCsidlLocalAppData));
+    const std::wstring local = platform::folderPath(kCsidlLocalAppData);
+    const gu_test::ScratchFolder scratch(local);
     gu_test::writeFile(scratch / L"first", "kept");
     ASSERT_TRUE(
         CreateHardLinkW((scratch / L"second.url").c_str(), (scratch / L"first").c_str(), nullptr));
@@ -26,10 +27,14 @@ TEST(KnownFolderFile, DeletesOnlyAFileAtItsOwnNameBelowTheFolder) {
     const std::wstring outside = gu_test::environment(L"WINDIR") + L"\\gu-outside.url";
     gu_test::writeFile(outside);
     const std::pair<std::wstring, bool> rows[] = {
-        {scratch / L"second.url", true},  // a second name of a file: only that name goes
-        {scratch / L"readonly.url", true}, {scratch / L"folder.url", false},
-        {scratch / L"held.url", false},                       // held without delete sharing
-        {scratch / L"missing.url", false}, {outside, false},  // not below the known folder
+        {scratch / L"second.url", true},    // a second name of a file: only that name goes
+        {scratch / L"readonly.url", true},  // made writable through its handle
+        {scratch / L"folder.url", false},   // no file
+        {scratch / L"held.url", false},     // held without delete sharing
+        {scratch / L"missing.url", false},  // nothing there
+        {outside, false},                   // not below the known folder
+        // Nor is "<folder>x<scratch name>\first", which only starts with its name.
+        {local + L"x" + scratch.path().substr(local.size() + 1) + L"\\first", false},
     };
     for (const auto& [path, removed] : rows) {
         std::error_code ec;

@@ -78,7 +78,7 @@ TEST(PathForms, ExtendedFormAndPathFormOfDriveShareAndOtherPaths) {
 
 // Wine gives names that are not 8.3 a short name, as Windows does on volumes that keep
 // them; both functions give the long form back, in the ordinary form.
-TEST(PathNames, ShortNamesAreMadeLongAndAbsentItemsHaveNone) {
+TEST(PathNames, ShortNamesAreMadeLongAndAbsentItemsOrPlacesOutsideDrivesHaveNone) {
     gu_test::ScratchFolder folder;
     const std::wstring longPath = folder / L"A folder with a long name";
     gu_test::makeFolder(longPath);
@@ -90,6 +90,10 @@ TEST(PathNames, ShortNamesAreMadeLongAndAbsentItemsHaveNone) {
         EXPECT_TRUE(samePath(platform::finalPathName(name), longPath)) << gu_test::narrow(name);
     }
     EXPECT_TRUE(samePath(platform::finalPathName(L"C:\\"), L"C:\\"));
+    // The tests run outside every drive ("unix\..."), a place with no ordinary form.
+    const std::wstring self = platform::moduleFileName();
+    ASSERT_EQ(platform::fs::pathForm(self), PathForm::relative) << gu_test::narrow(self);
+    EXPECT_EQ(platform::finalPathName(gu_test::longForm(self)), L"");
     for (const std::wstring& absent : {folder / L"absent", std::wstring(), folder / L"a:b"}) {
         EXPECT_EQ(platform::longPathName(absent) + platform::finalPathName(absent), L"");
     }
