@@ -11,14 +11,21 @@
 
 namespace {
 
-TEST(LogFile, OpensOnlyBelowTheLocalAppDataFolderAndLetsReadersIn) {
+TEST(LogFile, OpensOnlyAFileOfOneNameBelowTheLocalAppDataFolderAndLetsReadersIn) {
     const gu_test::ScratchFolder scratch(platform::folderPath(platform::kCsidlLocalAppData));
     const std::wstring log = scratch / L"a.log";
     gu_test::writeFile(log);
     std::wstring upper = log;
     std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
     const std::wstring outside = gu_test::environment(L"WINDIR") + L"\\gu.log";
-    const std::pair<std::wstring, bool> rows[] = {{upper, true}, {outside, false}};
+    gu_test::writeFile(scratch / L"first.bin");
+    ASSERT_TRUE(CreateHardLinkW((scratch / L"linked.log").c_str(), (scratch / L"first.bin").c_str(),
+                                nullptr));
+    const std::pair<std::wstring, bool> rows[] = {
+        {upper, true},                     // the file named in other letter case
+        {outside, false},                  // not below the local application data folder
+        {scratch / L"linked.log", false},  // a file with a second name
+    };
     for (const auto& [path, opens] : rows) {
         platform::LogFile file;
         EXPECT_EQ(file.open(path), opens) << gu_test::narrow(path);
