@@ -31,10 +31,6 @@ ItemKind itemKind(const Path& p);
 // nothing when p is absent. Throws "exists", "status" or "permissions".
 void makeWritable(const Path& p);
 
-// Removes one item: a file, an empty directory, or a link itself. An absent item is no
-// error. Returns true when something was removed.
-bool removeItem(const Path& p, std::error_code& ec) noexcept;
-
 // True for the platform's own access-denied condition.
 bool isAccessDenied(const std::error_code& ec);
 

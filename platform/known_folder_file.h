@@ -9,8 +9,8 @@
 namespace platform {
 
 // Makes the file at `path`, which lies below folderPath(csidl), writable and removes it,
-// as fs::makeWritable and then fs::removeItem would: throws "permissions" (naming `path`)
-// when a read-only attribute cannot be cleared, and reports a failed removal in ec. A file
+// as fs::makeWritable and then a removal of that one item would: throws "permissions" (naming
+// `path`) when a read-only attribute cannot be cleared, and reports a failed removal in ec. A file
 // that is not where `path` says counts as a failed removal and is left as it is. On
 // Windows the known folder is opened through whatever links lead to it, then each name
 // below it from the folder before without following links: every folder must be a plain

@@ -60,9 +60,6 @@ void makeWritable(const Path& p) {
     }
 }
 
-// Removes a symbolic link itself, never its target.
-bool removeItem(const Path& p, std::error_code& ec) noexcept { return stdfs::remove(p, ec); }
-
 bool isAccessDenied(const std::error_code& ec) {
     return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
 }

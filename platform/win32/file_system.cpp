@@ -7,7 +7,6 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -56,11 +55,6 @@ bool isNotFoundError(DWORD error) {
     }
 }
 
-// Errors of a delete that mean the item had already gone.
-bool isGoneError(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // True when attributes mark a link (any reparse point).
 bool isLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
@@ -74,17 +68,6 @@ ItemKind kindOfAttributes(DWORD attributes) {
 // True for the "." and ".." entries of a listing (names of `length` characters).
 bool isDotEntry(const wchar_t* name, std::size_t length) {
     return (length == 1 && name[0] == L'.') || (length == 2 && name[0] == L'.' && name[1] == L'.');
-}
-
-// Removes the single item at path (extended form) with the given attributes: folders and
-// folder links with RemoveDirectoryW, files and file links with DeleteFileW. Both act on
-// a link itself. False with the Windows error when it fails.
-bool removeOne(const std::wstring& path, DWORD attributes, DWORD& error) {
-    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                             ? RemoveDirectoryW(path.c_str())
-                             : DeleteFileW(path.c_str());
-    error = removed ? ERROR_SUCCESS : GetLastError();
-    return removed != FALSE;
 }
 
 // Whether an item exists at path (extended form) with links followed. Returns false with
@@ -141,27 +124,6 @@ void makeWritable(const Path& p) {
     DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     if (writable == 0) writable = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileAttributesW(path.c_str(), writable)) throwError("permissions", p, GetLastError());
-}
-
-// Removes one file, empty folder or link; an item already absent is no error.
-bool removeItem(const Path& p, std::error_code& ec) noexcept {
-    ec.clear();
-    try {
-        const std::wstring path = extendedPath(p.wstring());
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (!isNotFoundError(error)) ec = systemError(error);
-            return false;
-        }
-        DWORD error = ERROR_SUCCESS;
-        if (removeOne(path, attributes, error)) return true;
-        if (!isGoneError(error)) ec = systemError(error);
-        return false;
-    } catch (const std::bad_alloc&) {
-        ec = std::make_error_code(std::errc::not_enough_memory);
-        return false;
-    }
 }
 
 // Windows gives 5 (system) and the C runtime 13 (generic); both compare equal here.

@@ -1,98 +1,76 @@
-// Deleting one file below a known folder under Wine, where the end-to-end rows do not
-// reach: second names, folders, files in use, paths outside the folder, and a known folder
-// whose name is not its final path. Links planted on the way are tried end to end.
+// Deleting one file below a known folder under Wine: second names, read-only files,
+// folders, files in use, paths outside the folder, and a known folder whose name is not
+// its final path. Links planted on the way are tried end to end.
 
 #include "platform/known_folder_file.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-#include <system_error>
-
-#include "platform/shell.h"
 #include "platform/win32/handle_owner.h"
 #include "tests/win/test_support.h"
 
 namespace {
 
-using platform::win32::HandleOwner;
+using gu_test::present;
+using platform::kCsidlLocalAppData;
 
 TEST(KnownFolderFile, DeletesOnlyAFileAtItsOwnNameBelowTheFolder) {
-    const gu_test::ScratchFolder scratch(platform::folderPath(platform::kCsidlLocalAppData));
+    const std::wstring local = platform::folderPath(kCsidlLocalAppData);
+    const gu_test::ScratchFolder scratch(local);
     gu_test::writeFile(scratch / L"first", "kept");
     ASSERT_TRUE(
         CreateHardLinkW((scratch / L"second.url").c_str(), (scratch / L"first").c_str(), nullptr));
+    gu_test::writeFile(scratch / L"readonly.url", "x", FILE_ATTRIBUTE_READONLY);
     gu_test::makeFolder(scratch / L"folder.url");
     gu_test::writeFile(scratch / L"held.url");
-    const HandleOwner holder(CreateFileW((scratch / L"held.url").c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(holder.valid());
-    wchar_t windows[MAX_PATH] = {};
-    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-    const std::wstring outside = std::wstring(windows) + L"\\gu-outside.url";
+    const platform::win32::HandleOwner holder(CreateFileW((scratch / L"held.url").c_str(),
+                                                          GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                          OPEN_EXISTING, 0, nullptr));
+    const std::wstring outside = gu_test::environment(L"WINDIR") + L"\\gu-outside.url";
     gu_test::writeFile(outside);
-    const struct {
-        const char* what;
-        std::wstring path;
-        bool removed;
-    } rows[] = {
-        {"a second name of a file", scratch / L"second.url", true},
-        {"a folder", scratch / L"folder.url", false},
-        {"a file held without delete sharing", scratch / L"held.url", false},
-        {"a file outside the known folder", outside, false},
+    const std::pair<std::wstring, bool> rows[] = {
+        {scratch / L"second.url", true},    // a second name of a file: only that name goes
+        {scratch / L"readonly.url", true},  // made writable through its handle
+        {scratch / L"folder.url", false},   // no file
+        {scratch / L"held.url", false},     // held without delete sharing
+        {scratch / L"missing.url", false},  // nothing there
+        {outside, false},                   // not below the known folder
+        // Nor is "<folder>x<scratch name>\first", which only starts with its name.
+        {local + L"x" + scratch.path().substr(local.size() + 1) + L"\\first", false},
     };
-    for (const auto& row : rows) {
+    for (const auto& [path, removed] : rows) {
         std::error_code ec;
-        platform::removeKnownFolderFile(platform::kCsidlLocalAppData, row.path, ec);
-        EXPECT_EQ(!ec, row.removed) << row.what << ": " << ec.message();
-        EXPECT_EQ(gu_test::present(row.path), !row.removed) << row.what;
+        platform::removeKnownFolderFile(kCsidlLocalAppData, path, ec);
+        EXPECT_EQ(!ec, removed) << gu_test::narrow(path) << ": " << ec.message();
+        EXPECT_FALSE(present(path) && removed) << gu_test::narrow(path);
     }
     EXPECT_EQ(gu_test::readFile(scratch / L"first"), "kept");
-    DeleteFileW(outside.c_str());
+    EXPECT_TRUE(present(scratch / L"folder.url") && present(scratch / L"held.url"));
+    EXPECT_TRUE(DeleteFileW(outside.c_str()));
 }
 
-constexpr wchar_t kShellFolders[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-
-// Names the profile's desktop `folder` as the shell reads it, until the end of the scope.
-class DesktopNamed {
-public:
-    explicit DesktopNamed(const std::wstring& folder) {
-        _had = RegGetValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop",
-                            RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &_type, _old,
-                            &_size) == ERROR_SUCCESS;
-        RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", REG_SZ, folder.c_str(),
-                        static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-    }
-    ~DesktopNamed() {
-        if (_had) {
-            RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", _type, _old, _size);
-        } else {
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop");
-        }
-    }
-
-private:
-    bool _had = false;
-    DWORD _type = 0;
-    DWORD _size = sizeof _old;
-    wchar_t _old[MAX_PATH * 2] = {};
-};
-
+// The desktop named by its short name, as the shell reads it: the file below it is still
+// at the final path its names give.
 TEST(KnownFolderFile, AFolderNamedOtherwiseThanByItsFinalPathKeepsItsFilesDeletable) {
-    const gu_test::ScratchFolder scratch(platform::folderPath(platform::kCsidlLocalAppData));
+    const gu_test::ScratchFolder scratch(platform::folderPath(kCsidlLocalAppData));
     wchar_t shortName[MAX_PATH] = {};
     ASSERT_GT(GetShortPathNameW(scratch.path().c_str(), shortName, MAX_PATH), 0u);
     ASSERT_FALSE(gu_test::samePath(shortName, scratch.path()));
-    const DesktopNamed desktop(shortName);
-    ASSERT_EQ(platform::folderPath(platform::kCsidlDesktopCreate), shortName);
+    const wchar_t* key =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    wchar_t old[MAX_PATH * 2] = {};
+    DWORD type = 0, size = sizeof old;
+    const bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"Desktop", RRF_RT_ANY | RRF_NOEXPAND,
+                                  &type, old, &size) == ERROR_SUCCESS;
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", REG_SZ, shortName,
+                    static_cast<DWORD>((wcslen(shortName) + 1) * sizeof(wchar_t)));
     gu_test::writeFile(scratch / L"game.url");
     std::error_code ec;
-    platform::removeKnownFolderFile(platform::kCsidlDesktopCreate,
-                                    std::wstring(shortName) + L"\\game.url", ec);
+    const std::wstring desktop = platform::folderPath(platform::kCsidlDesktopCreate);
+    platform::removeKnownFolderFile(platform::kCsidlDesktopCreate, desktop + L"\\game.url", ec);
+    if (had) RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", type, old, size);
+    if (!had) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Desktop");
+    EXPECT_EQ(desktop, shortName);
     EXPECT_FALSE(ec) << ec.message();
-    EXPECT_FALSE(gu_test::present(scratch / L"game.url"));
+    EXPECT_FALSE(present(scratch / L"game.url"));
 }
 
 }  // namespace

@@ -7,33 +7,24 @@
 #     260 characters, started from here because Wine's CreateProcessW refuses such paths.
 # Afterwards it checks that the canaries survived and removes the fixture.
 set -eu
-[ $# -ge 2 ] || { echo "usage: $0 EMULATOR PROGRAM [ARGS...]" >&2; exit 64; }
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
 emulator=$1
 shift
-program=$1
-
 name=gu_prefix_fixture_$$
 fixture=$WINEPREFIX/drive_c/$name
 child_pid=
 # Ends the long-path helper if it still runs and removes the fixture; rm -rf removes links
 # without following them.
 cleanup() {
-  if [ -n "$child_pid" ]; then
-    kill "$child_pid" 2>/dev/null || true
-    wait "$child_pid" 2>/dev/null || true
-  fi
+  [ -z "$child_pid" ] || kill "$child_pid" 2>/dev/null || true
   rm -rf -- "$fixture"
 }
 trap cleanup EXIT
-rm -rf -- "$fixture"
 
 mkdir -p "$fixture/target/inner" "$fixture/list" "$fixture/remove/sub"
-echo canary >"$fixture/target/canary.txt"
-echo canary >"$fixture/target/inner/canary.txt"
-echo x >"$fixture/list/file.txt"
-echo x >"$fixture/remove/file.txt"
-echo x >"$fixture/remove/sub/x.txt"
+for file in target/canary.txt target/inner/canary.txt list/file.txt remove/file.txt remove/sub/x.txt; do
+  echo canary >"$fixture/$file"
+done
 ln -s "$fixture/target" "$fixture/list/dirlink"
 ln -s "$fixture/nowhere" "$fixture/list/dangling"
 ln -s "$fixture/target" "$fixture/remove/dirlink"
@@ -42,18 +33,14 @@ ln -s "$fixture/target/canary.txt" "$fixture/remove/filelink"
 # 150 p's and 120 q's: the program's Windows path passes 300 characters.
 long=$fixture/$(printf '%0150d' 0 | tr 0 p)/$(printf '%0120d' 0 | tr 0 q)
 mkdir -p "$long"
-cp "$(dirname "$program")/gu_platform_win_child.exe" "$long/child_long.exe"
+cp "$(dirname "$1")/gu_platform_win_child.exe" "$long/child_long.exe"
 # Reports at once, then stays for the process walk; ended by cleanup.
-(cd "$fixture" && exec "$emulator" "$long/child_long.exe" "C:\\$name\\long_report.txt" 0 60000) &
+(cd "$fixture" && exec "$emulator" "$long/child_long.exe" "C:\\$name\\long_report.txt" 60000) &
 child_pid=$!
 
 status=0
 GU_PREFIX_FIXTURE="C:\\$name" "$emulator" "$@" || status=$?
-
 for canary in "$fixture/target/canary.txt" "$fixture/target/inner/canary.txt"; do
-  if [ ! -f "$canary" ]; then
-    echo "run_with_prefix_fixture.sh: $canary was deleted through a link" >&2
-    status=1
-  fi
+  [ -f "$canary" ] || { echo "$0: $canary was deleted through a link" >&2; status=1; }
 done
 exit "$status"

@@ -1,156 +1,142 @@
-// Shell services under Wine: folders, the protected folders, starting programs and the shell's
-// delete operation (a stub in Wine 8).
+// Shell services and processes under Wine: folders and the protected folders, starting
+// programs and finding them running, the shell's delete operation (a stub in Wine 8), the
+// single-instance mutex and the message loop. Message boxes, ending the process and the
+// exit statuses are seen end to end (tests/e2e), where real boxes are read and pressed.
 
 #include "platform/shell.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
+#include <algorithm>
+#include <thread>
+
+#include "platform/ui.h"
+#include "tests/win/test_support.h"
 // After windows.h, which it depends on (the comment keeps clang-format from sorting it).
 #include <shlobj.h>
 
-#include <algorithm>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
-
-#include "platform/file_system.h"
-#include "tests/win/test_support.h"
-
 namespace {
 
+using gu_test::environment;
 using gu_test::narrow;
-using gu_test::present;
 using gu_test::samePath;
-using gu_test::ScratchFolder;
-
-// True when list holds path with that guard, compared as Windows compares paths.
-bool holdsPath(const std::vector<platform::ProtectedFolder>& list, const std::wstring& path,
-               platform::FolderGuard guard) {
-    return std::any_of(list.begin(), list.end(), [&](const platform::ProtectedFolder& item) {
-        return samePath(item.path, path) && item.guard == guard;
-    });
-}
+using platform::FolderGuard;
+using platform::folderPath;
 
 TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
-    const std::wstring local = platform::folderPath(platform::kCsidlLocalAppData);
-    EXPECT_TRUE(samePath(local, gu_test::environment(L"LOCALAPPDATA"))) << narrow(local);
-    EXPECT_EQ(platform::folderPath(0x00ff), L"");  // no such folder
-
-    const std::vector<platform::ProtectedFolder> folders = platform::protectedFolders();
+    EXPECT_TRUE(samePath(folderPath(platform::kCsidlLocalAppData), environment(L"LOCALAPPDATA")));
+    EXPECT_EQ(folderPath(0x00ff), L"");  // no such folder
+    const auto folders = platform::protectedFolders();
     for (const auto& folder : folders) {
         EXPECT_EQ(platform::fs::pathForm(folder.path), platform::fs::PathForm::full)
             << narrow(folder.path);
     }
-    wchar_t windows[MAX_PATH] = {};
-    wchar_t system[MAX_PATH] = {};
-    wchar_t wow64[MAX_PATH] = {};
-    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    ASSERT_GT(GetSystemWow64DirectoryW(wow64, MAX_PATH), 0u);
-    const std::wstring profile = gu_test::environment(L"USERPROFILE");
-    const std::wstring programData = gu_test::environment(L"ProgramData");
-    using platform::FolderGuard;
+    const std::wstring windows = environment(L"WINDIR");
+    const std::wstring profile = environment(L"USERPROFILE");
+    const std::wstring programData = environment(L"ProgramData");
     const std::pair<std::wstring, FolderGuard> expected[] = {
         {windows, FolderGuard::wholeTree},
-        {system, FolderGuard::itself},
-        {wow64, FolderGuard::itself},
-        {gu_test::environment(L"ProgramFiles"), FolderGuard::itself},
-        {gu_test::environment(L"ProgramFiles(x86)"), FolderGuard::itself},
-        {gu_test::environment(L"CommonProgramFiles"), FolderGuard::wholeTree},
-        {gu_test::environment(L"CommonProgramFiles(x86)"), FolderGuard::wholeTree},
+        {windows + L"\\system32", FolderGuard::itself},
+        {windows + L"\\syswow64", FolderGuard::itself},
+        {environment(L"ProgramFiles"), FolderGuard::itself},
+        {environment(L"ProgramFiles(x86)"), FolderGuard::itself},
+        {environment(L"CommonProgramFiles"), FolderGuard::wholeTree},
+        {environment(L"CommonProgramFiles(x86)"), FolderGuard::wholeTree},
         {programData, FolderGuard::itself},
         {programData + L"\\Microsoft", FolderGuard::wholeTree},
-        {gu_test::environment(L"PUBLIC"), FolderGuard::itself},
+        {environment(L"PUBLIC"), FolderGuard::itself},
         {profile, FolderGuard::itself},
         {profile.substr(0, profile.find_last_of(L'\\')), FolderGuard::children},  // users' root
-        {platform::folderPath(platform::kCsidlDesktopCreate), FolderGuard::itself},
-        {platform::folderPath(platform::kCsidlProgramsCreate), FolderGuard::itself},
-        {platform::folderPath(CSIDL_PERSONAL), FolderGuard::itself},
-        {platform::folderPath(CSIDL_STARTUP), FolderGuard::itself},
-        {local, FolderGuard::platformData},
-        {platform::folderPath(CSIDL_APPDATA), FolderGuard::itself},
+        {folderPath(platform::kCsidlDesktopCreate), FolderGuard::itself},
+        {folderPath(platform::kCsidlProgramsCreate), FolderGuard::itself},
+        {folderPath(CSIDL_PERSONAL), FolderGuard::itself},
+        {folderPath(CSIDL_STARTUP), FolderGuard::itself},
+        {folderPath(platform::kCsidlLocalAppData), FolderGuard::platformData},
+        {folderPath(CSIDL_APPDATA), FolderGuard::itself},
     };
-    for (const auto& [folder, guard] : expected) {
-        EXPECT_TRUE(!folder.empty() && holdsPath(folders, folder, guard)) << narrow(folder);
+    for (const auto& row : expected) {
+        EXPECT_TRUE(!row.first.empty() && std::any_of(folders.begin(), folders.end(), [&](auto& f) {
+            return samePath(f.path, row.first) && f.guard == row.second;
+        })) << narrow(row.first);
     }
 }
 
-// The child sleeps before it writes its report: after shellRunAs's wait the report must
-// be there, while shellOpen's caller has to wait for it.
-TEST(ShellStart, OpenAndRunAsStartTheProgramWithItsParameters) {
-    ScratchFolder folder;
+// The helper writes its report at once and then stays 1.5 s: the process walk sees it
+// until waitForExit has really waited for its end.
+TEST(ShellStart, OpenAndRunAsStartTheProgramAndTheWalkFindsIt) {
+    gu_test::ScratchFolder folder;
     const std::wstring program = folder / L"child.exe";
     gu_test::copyChildProgram(program);
-
-    const std::wstring opened = folder / L"opened.txt";
-    EXPECT_TRUE(platform::shellOpen(program, L"\"" + opened + L"\" 0 --opened"));
-    EXPECT_NE(
-        gu_test::waitForReport(opened, 20000).commandLine.find(L"\"" + opened + L"\" 0 --opened"),
-        std::wstring::npos);
+    EXPECT_TRUE(platform::shellOpen(program, L"\"" + (folder / L"opened.txt") + L"\" 0 --opened"));
+    EXPECT_NE(gu_test::waitForReport(folder / L"opened.txt", 20000).find(L"\" 0 --opened\n"),
+              std::wstring::npos);
     EXPECT_FALSE(platform::shellOpen(folder / L"missing.exe", L""));
 
-    const std::wstring elevated = folder / L"elevated.txt";
     platform::ProcessHandle process;
     unsigned long lastError = 0;
-    ASSERT_TRUE(
-        platform::shellRunAs(program, L"\"" + elevated + L"\" 700 --elevated", process, lastError))
-        << lastError;
-    ASSERT_TRUE(process.valid());
-    process.waitForExit();
-    EXPECT_TRUE(present(elevated));
-    EXPECT_NE(gu_test::waitForReport(elevated, 0).commandLine.find(L" 700 --elevated"),
+    const std::wstring args = L"\"" + (folder / L"elevated.txt") + L"\" 1500 --elevated";
+    ASSERT_TRUE(platform::shellRunAs(program, args, process, lastError)) << lastError;
+    EXPECT_NE(gu_test::waitForReport(folder / L"elevated.txt", 20000).find(args + L"\n"),
               std::wstring::npos);
-}
+    EXPECT_EQ(gu_test::running(program), 1);
+    int visits = 0;
+    EXPECT_TRUE(platform::forEachProcessImage([&](const std::wstring&) {
+        ++visits;
+        return true;
+    }));
+    EXPECT_EQ(visits, 1);  // the walk stops when asked
+    process.waitForExit();
+    EXPECT_EQ(gu_test::running(program), 0);
 
-TEST(ShellStart, ProcessHandleClosesWhatItOwns) {
-    platform::ProcessHandle empty;
-    EXPECT_FALSE(empty.valid());
-    empty.waitForExit();  // nothing to wait for: returns at once
-
-    HANDLE first = nullptr;
-    HANDLE second = nullptr;
-    const HANDLE self = GetCurrentProcess();
+    // A handle given to the owner closes the one it held before, and its end the last.
+    HANDLE first = nullptr, second = nullptr, self = GetCurrentProcess();
+    DWORD flags = 0;
     ASSERT_TRUE(DuplicateHandle(self, self, self, &first, 0, FALSE, DUPLICATE_SAME_ACCESS));
     ASSERT_TRUE(DuplicateHandle(self, self, self, &second, 0, FALSE, DUPLICATE_SAME_ACCESS));
-    DWORD flags = 0;
-    {
-        platform::ProcessHandle owner;
-        owner.reset(first);
-        EXPECT_TRUE(owner.valid());
-        owner.reset(second);  // closes the first
-        EXPECT_FALSE(GetHandleInformation(first, &flags));
-        EXPECT_TRUE(GetHandleInformation(second, &flags));
-    }  // closes the second
+    process.reset(first);
+    process.reset(second);
+    EXPECT_FALSE(GetHandleInformation(first, &flags));
+    process.reset();
     EXPECT_FALSE(GetHandleInformation(second, &flags));
 }
 
-// Wine 8's IFileOperation answers E_NOTIMPL, so the operation reports failure and the
-// item stays. COM must be left as it was found: uninitialised again after the call, and
-// a multithreaded apartment (where the call fails at once) still initialised.
+// Wine 8's IFileOperation answers E_NOTIMPL, so the operation fails and the item stays.
+// COM is left as it was found: uninitialised again after the call, and a multithreaded
+// apartment (where the call fails at once) still initialised.
 TEST(ShellDelete, FailsUnderWineLeavingTheItemAndTheThreadsCom) {
-    ScratchFolder folder;
+    gu_test::ScratchFolder folder;
     const std::wstring file = folder / L"victim.txt";
     gu_test::writeFile(file);
-
-    bool onFreshThread = true;
-    HRESULT afterFresh = E_FAIL;
-    bool onMultithreaded = true;
-    HRESULT afterMultithreaded = E_FAIL;
+    bool deleted[2] = {true, true};
+    HRESULT after[2] = {E_FAIL, E_FAIL};
     std::thread([&] {
-        onFreshThread = platform::shellDeleteItem(file);
-        afterFresh = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_OK only if uninitialised
-        onMultithreaded = platform::shellDeleteItem(file);
-        afterMultithreaded = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_FALSE: still on
-        if (SUCCEEDED(afterMultithreaded)) CoUninitialize();
-        if (SUCCEEDED(afterFresh)) CoUninitialize();
+        deleted[0] = platform::shellDeleteItem(file);
+        after[0] = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_OK only if uninitialised
+        deleted[1] = platform::shellDeleteItem(file);
+        after[1] = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_FALSE: still on
+        for (const HRESULT result : after) {
+            if (SUCCEEDED(result)) CoUninitialize();
+        }
     }).join();
-    EXPECT_FALSE(onFreshThread);
-    EXPECT_EQ(afterFresh, S_OK);
-    EXPECT_FALSE(onMultithreaded);
-    EXPECT_EQ(afterMultithreaded, S_FALSE);
-    EXPECT_TRUE(present(file));
+    EXPECT_FALSE(deleted[0] || deleted[1]);
+    EXPECT_EQ(after[0], S_OK);
+    EXPECT_EQ(after[1], S_FALSE);
+    EXPECT_TRUE(gu_test::present(file));
     EXPECT_FALSE(platform::shellDeleteItem(folder / L"missing.txt"));
+}
+
+// Posts WM_QUIT with the exit code 7 when the timer fires.
+void CALLBACK quitFromTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    PostQuitMessage(7);
+}
+
+TEST(ProcessAndUi, MutexClaimsOnceAndTheLoopDispatchesUntilQuit) {
+    const std::wstring name = L"gu_test_mutex_" + std::to_wstring(GetCurrentProcessId());
+    EXPECT_TRUE(platform::claimSingleInstance(name));
+    EXPECT_FALSE(platform::claimSingleInstance(name));
+    EXPECT_TRUE(platform::claimSingleInstance(name + L"_other"));
+    // The timer's callback runs only when the loop dispatches WM_TIMER.
+    ASSERT_NE(SetTimer(nullptr, 0, 10, quitFromTimer), 0u);
+    EXPECT_EQ(platform::runMessageLoop(), 7);
 }
 
 }  // namespace
