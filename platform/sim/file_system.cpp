@@ -76,6 +76,7 @@ struct OpenItemState {
     ItemKind kind = ItemKind::absent;
     mode_t mode = 0;
     DIR* listing = nullptr;
+    bool handedOut = false;  // the listing has given an entry
 
     ~OpenItemState() {
         if (listing != nullptr) ::closedir(listing);
@@ -149,15 +150,17 @@ bool isReadOnly(const OpenItem& item) {
     return item && item->kind != ItemKind::link && (item->mode & S_IWUSR) == 0;
 }
 
-// readdir on the open folder; an advance fault fails the listing.
+// readdir on the open folder; an advance fault fails the listing once it has given an entry,
+// as a Windows listing can fail on a later batch after its first.
 bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
     ec.clear();
-    if (injected(sim::FsOp::advance, folder->path, ec)) return false;
+    if (folder->handedOut && injected(sim::FsOp::advance, folder->path, ec)) return false;
     for (errno = 0; const dirent* next = ::readdir(folder->listing); errno = 0) {
         entry.name = next->d_name;
         if (entry.name == "." || entry.name == "..") continue;
         // Only a folder's kind matters to the walk: it tells an unlistable folder from a file.
         entry.kind = next->d_type == DT_DIR ? ItemKind::directory : ItemKind::absent;
+        folder->handedOut = true;
         return true;
     }
     if (errno != 0) ec = lastError();

@@ -64,6 +64,15 @@ void checkPaths(const std::wstring& text) {
     FUZZ_CHECK(
         std::none_of(form.begin(), form.end(), [](wchar_t c) { return c >= L'a' && c <= L'z'; }));
     for (const auto& part : parts(form)) FUZZ_CHECK(part.back() != L'.' && part.back() != L' ');
+    // Where no component vanishes (dots and spaces alone), a normal form: the text's leading
+    // separator kept (one, as the host reads "//home"), none trailing, a second pass the same.
+    const auto textParts = parts(text);
+    if (std::none_of(textParts.begin(), textParts.end(), onlyDotsAndSpaces)) {
+        const std::size_t lead = text.find_first_not_of(L"\\/") == 0 || text.empty() ? 0 : 1;
+        FUZZ_CHECK(form.find_first_not_of(L'\\') == (textParts.empty() ? std::wstring::npos : lead));
+        FUZZ_CHECK(textParts.empty() || form.back() != L'\\');
+        FUZZ_CHECK(comparablePath(form) == form);
+    }
 }
 
 // What the read must give of a version: its whole UTF-16LE units (an odd last byte left

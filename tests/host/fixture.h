@@ -91,6 +91,11 @@ protected:
         stdfs::create_directories(file.parent_path());
         std::ofstream(file, std::ios::binary) << text;
     }
+    // The file's whole content; empty when it cannot be read.
+    static std::string read(const stdfs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
     static void setString(const std::wstring& key, const std::wstring& name,
                           const std::wstring& text) {
         sim::setValue(RegRoot::currentUser, 0, key, name, platform::kRegSz, sim::utf16z(text));
