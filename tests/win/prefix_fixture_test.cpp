@@ -39,7 +39,7 @@ using LongProgramPath = Links;
 
 // The final path name leads through links where the long name does not; a folder link is
 // reported as a link but exists through its target (removing it: the last Links test).
-TEST_F(Links, AFolderLinkIsSeenAsALinkAndLeadsNowhereWhenRemoved) {
+TEST_F(Links, AFolderLinkIsSeenAsALinkAndExistsThroughItsTarget) {
     const std::wstring target = kFixture + L"\\target";
     EXPECT_TRUE(samePath(platform::finalPathName(kLink), target));
     EXPECT_TRUE(samePath(platform::finalPathName(kLink + L"\\inner"), target + L"\\inner"));
