@@ -147,6 +147,7 @@ TEST(FileSystemRemoveAll, RemovesA600LevelTreeWithoutGrowingTheCallStack) {
     EXPECT_EQ(std::make_pair(shallowRemoved, deepRemoved), std::make_pair(shallowItems, deepItems));
     EXPECT_FALSE(present(folder / L"shallow") || present(folder / L"deep"));
     EXPECT_GT(shallowStack, 0u);
+    EXPECT_LT(deepStack, kPaintedBytes) << "the deep walk used all the painted stack";
     EXPECT_LE(deepStack, shallowStack + 2048) << "stack use grows with the depth";
 }
 

@@ -26,6 +26,10 @@ TEST(KnownFolderFile, DeletesOnlyAFileAtItsOwnNameBelowTheFolder) {
                                                           OPEN_EXISTING, 0, nullptr));
     const std::wstring outside = gu_test::environment(L"WINDIR") + L"\\gu-outside.url";
     gu_test::writeFile(outside);
+    // A folder beside the known folder whose name only starts with the known folder's.
+    const std::wstring sibling = local + L"x" + scratch.path().substr(local.size() + 1);
+    gu_test::makeFolder(sibling);
+    gu_test::writeFile(sibling + L"\\first");
     const std::pair<std::wstring, bool> rows[] = {
         {scratch / L"second.url", true},    // a second name of a file: only that name goes
         {scratch / L"readonly.url", true},  // made writable through its handle
@@ -33,18 +37,19 @@ TEST(KnownFolderFile, DeletesOnlyAFileAtItsOwnNameBelowTheFolder) {
         {scratch / L"held.url", false},     // held without delete sharing
         {scratch / L"missing.url", false},  // nothing there
         {outside, false},                   // not below the known folder
-        // Nor is "<folder>x<scratch name>\first", which only starts with its name.
-        {local + L"x" + scratch.path().substr(local.size() + 1) + L"\\first", false},
+        {sibling + L"\\first", false},      // nor beside it
     };
     for (const auto& [path, removed] : rows) {
+        const bool existed = present(path);
         std::error_code ec;
         platform::removeKnownFolderFile(kCsidlLocalAppData, path, ec);
         EXPECT_EQ(!ec, removed) << gu_test::narrow(path) << ": " << ec.message();
-        EXPECT_FALSE(present(path) && removed) << gu_test::narrow(path);
+        EXPECT_EQ(present(path), existed && !removed) << gu_test::narrow(path);
     }
     EXPECT_EQ(gu_test::readFile(scratch / L"first"), "kept");
-    EXPECT_TRUE(present(scratch / L"folder.url") && present(scratch / L"held.url"));
     EXPECT_TRUE(DeleteFileW(outside.c_str()));
+    EXPECT_TRUE(DeleteFileW((sibling + L"\\first").c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(sibling.c_str()));
 }
 
 // The desktop named by its short name, as the shell reads it: the file below it is still
@@ -54,21 +59,28 @@ TEST(KnownFolderFile, AFolderNamedOtherwiseThanByItsFinalPathKeepsItsFilesDeleta
     wchar_t shortName[MAX_PATH] = {};
     ASSERT_GT(GetShortPathNameW(scratch.path().c_str(), shortName, MAX_PATH), 0u);
     ASSERT_FALSE(gu_test::samePath(shortName, scratch.path()));
-    const wchar_t* key =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    wchar_t old[MAX_PATH * 2] = {};
-    DWORD type = 0, size = sizeof old;
-    const bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"Desktop", RRF_RT_ANY | RRF_NOEXPAND,
-                                  &type, old, &size) == ERROR_SUCCESS;
-    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", REG_SZ, shortName,
+    // The desktop's value, put back however the test ends.
+    struct SavedDesktop {
+        const wchar_t* key =
+            L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+        wchar_t old[MAX_PATH * 2] = {};
+        DWORD type = 0, size = sizeof old;
+        // Initialised after the members above, which it fills.
+        bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"Desktop", RRF_RT_ANY | RRF_NOEXPAND,
+                                &type, old, &size) == ERROR_SUCCESS;
+        ~SavedDesktop() {
+            if (had) RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", type, old, size);
+            if (!had) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Desktop");
+        }
+    } saved;
+    RegSetKeyValueW(HKEY_CURRENT_USER, saved.key, L"Desktop", REG_SZ, shortName,
                     static_cast<DWORD>((wcslen(shortName) + 1) * sizeof(wchar_t)));
     gu_test::writeFile(scratch / L"game.url");
-    std::error_code ec;
     const std::wstring desktop = platform::folderPath(platform::kCsidlDesktopCreate);
+    // Otherwise the deletion below would reach the prefix's real desktop.
+    ASSERT_EQ(desktop, shortName);
+    std::error_code ec;
     platform::removeKnownFolderFile(platform::kCsidlDesktopCreate, desktop + L"\\game.url", ec);
-    if (had) RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", type, old, size);
-    if (!had) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Desktop");
-    EXPECT_EQ(desktop, shortName);
     EXPECT_FALSE(ec) << ec.message();
     EXPECT_FALSE(present(scratch / L"game.url"));
 }

@@ -28,11 +28,18 @@ using gu_test::samePath;
 const std::wstring kFixture = gu_test::environment(L"GU_PREFIX_FIXTURE");
 const std::wstring kLink = kFixture + L"\\list\\dirlink";
 
+// Every test acts on the fixture: without it, its paths would name the current drive's root.
+class Links : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(kFixture.empty()) << "run through run_with_prefix_fixture.sh";
+    }
+};
+using LongProgramPath = Links;
+
 // The final path name leads through links where the long name does not; a folder link is
-// reported as a link but exists through its target; removing it or making it writable
-// touches nothing behind it (Wine refuses to remove it: 145).
-TEST(Links, AFolderLinkIsSeenAsALinkAndLeadsNowhereWhenRemoved) {
-    ASSERT_FALSE(kFixture.empty()) << "run through run_with_prefix_fixture.sh";
+// reported as a link but exists through its target (removing it: the last Links test).
+TEST_F(Links, AFolderLinkIsSeenAsALinkAndExistsThroughItsTarget) {
     const std::wstring target = kFixture + L"\\target";
     EXPECT_TRUE(samePath(platform::finalPathName(kLink), target));
     EXPECT_TRUE(samePath(platform::finalPathName(kLink + L"\\inner"), target + L"\\inner"));
@@ -42,17 +49,12 @@ TEST(Links, AFolderLinkIsSeenAsALinkAndLeadsNowhereWhenRemoved) {
     EXPECT_TRUE(fs::exists(kLink));
     EXPECT_EQ(fs::itemKind(kLink + L"\\canary.txt"), ItemKind::file);
     EXPECT_NO_THROW(EXPECT_FALSE(fs::exists(kFixture + L"\\list\\dangling")));
-    std::error_code ec;
-    EXPECT_FALSE(fs::removeChild(kFixture + L"\\list", L"dirlink", ec));
-    EXPECT_TRUE(ec);
-    EXPECT_NO_THROW(fs::makeWritable(kLink));
-    EXPECT_EQ(fs::itemKind(kLink), ItemKind::link);
 }
 
 // Opened by name below its open folder, as the removal opens every item, a folder link is
 // never entered: Windows opens it as itself; Wine may open its target, whose final path
 // then lies outside the folder. Also when listed as a folder, as one swapped in would be.
-TEST(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
+TEST_F(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
     std::error_code ec;
     fs::OpenItem folder;
     ASSERT_TRUE(fs::openItem(kFixture + L"\\list", folder, ec)) << ec.message();
@@ -76,10 +78,13 @@ TEST(Links, AChildOpenedRelativeToItsFolderIsNeverFollowed) {
 // The walk leaves both links and what they lead to: the Unix file link, which Wine shows
 // as a plain file, is found out by its final path, left, and reported like the folder
 // link. The whole-tree removal stops at the first link; given a link as its top, it fails
-// on it the same way, and so does the single-item removal.
-TEST(Links, RemovalWalksNeverReachThroughALink) {
+// on it the same way, and so does the single-item removal. Removing a folder link or making
+// it writable touches nothing behind it (Wine refuses to remove it: 145); last, as the
+// tests before it need list\dirlink.
+TEST_F(Links, RemovalWalksNeverReachThroughALink) {
     const std::wstring tree = kFixture + L"\\remove";
     static std::vector<std::wstring> failed;
+    failed.clear();  // static for the captureless callback: emptied for each repetition
     fs::RemovalWalk own{true,
                         [](const fs::RemovalFailure& failure) { failed.push_back(failure.path); }};
     std::error_code ec;
@@ -96,9 +101,13 @@ TEST(Links, RemovalWalksNeverReachThroughALink) {
         EXPECT_FALSE(fs::removeChild(tree, link, ec));
         EXPECT_TRUE(ec);
     }
+    EXPECT_FALSE(fs::removeChild(kFixture + L"\\list", L"dirlink", ec));
+    EXPECT_TRUE(ec);
+    EXPECT_NO_THROW(fs::makeWritable(kLink));
+    EXPECT_EQ(fs::itemKind(kLink), ItemKind::link);
 }
 
-TEST(LongProgramPath, ModuleNameAndProcessWalkGiveTheWholePath) {
+TEST_F(LongProgramPath, ModuleNameAndProcessWalkGiveTheWholePath) {
     const std::wstring program = kFixture + L"\\" + std::wstring(150, L'p') + L"\\" +
                                  std::wstring(120, L'q') + L"\\child_long.exe";
     // The helper reports as soon as it runs; give Wine time to start it.

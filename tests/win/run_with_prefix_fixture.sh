@@ -5,7 +5,7 @@
 #   - Unix symbolic links with canary files behind them;
 #   - the helper program (found next to PROGRAM) running from a folder whose path passes
 #     260 characters, started from here because Wine's CreateProcessW refuses such paths.
-# Afterwards it checks that the canaries survived and removes the fixture.
+# Afterwards it checks that the canaries survived unchanged and removes the fixture.
 set -eu
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
 emulator=$1
@@ -41,6 +41,7 @@ child_pid=$!
 status=0
 GU_PREFIX_FIXTURE="C:\\$name" "$emulator" "$@" || status=$?
 for canary in "$fixture/target/canary.txt" "$fixture/target/inner/canary.txt"; do
-  [ -f "$canary" ] || { echo "$0: $canary was deleted through a link" >&2; status=1; }
+  printf 'canary\n' | cmp -s - "$canary" ||
+    { echo "$0: $canary was deleted or changed through a link" >&2; status=1; }
 done
 exit "$status"
