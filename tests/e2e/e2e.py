@@ -58,8 +58,13 @@ def deleted(key):
     return line("INFO", "_regDeleteKey", "Deleted registry key: " + key)
 
 
-TEMP_LINES = [line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
-              line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json")]
+# The lines of the leftovers' removal from the game folder named `game`.
+def temp_lines(game=GAME):
+    return [line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + game + r"\.vexal_temp"),
+            line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json")]
+
+
+TEMP_LINES = temp_lines()
 REMOVED = TEMP_LINES + [deleted(RECORD)]
 
 
@@ -464,7 +469,8 @@ KNOWN_GAPS = []
 LINKS_INSIDE = [("folder_link_in_game_to_outside", r"Content\data", "outside"),
                 ("file_link_in_game_to_outside_file", r"mods\mod.pak", r"outside\gu-canary.bin")]
 # (case, game number, token, title, record's GameNo, lines beyond REMOVED; None: no log may be
-# written) for a real game that is removed. Canaries wait wherever a name with separators leads.
+# written[, GamePath naming GAME]) for a real game that is removed. Canaries wait wherever a
+# name with separators leads.
 NAMES = [
     ("token_up_to_appdata", "77", r"_qa\..\..\x", TITLE, "77", None),
     ("title_up_to_win_ini", "77", "_qa", r"..\..\..\windows\win.ini", "77", []),
@@ -474,6 +480,7 @@ NAMES = [
     ("game_no_to_neighbour", r"77\..\78", "_qa", TITLE, "77", []),
     ("record_no_up_to_desktop", "77", "_qa", TITLE, r"..\..\..\..\Desktop\x",
      [("_deleteTmpManifest", r"Tmp manifest name refused: tmpgamemanifest_..\..\..\..\Desktop\x_qa.upf")]),
+    ("extended_length_game_path", "77", "_qa", TITLE, "77", [], "\\\\?\\" + GAME),
 ]
 # (case, item replaced by a link, hard link or not, target, file the program reaches in a
 # linked folder): the game is removed, the target keeps its bytes and gains no file. Log rows
@@ -553,7 +560,7 @@ class Hostile(Case):
         self.canary(path)
         return 1
 
-    def names(self, game_no, token, title, record_no, lines):
+    def names(self, game_no, token, title, record_no, lines, game_path=GAME):
         self.install_game()
         key = f"Software\\ORBA{token}\\Apps\\{game_no}"
         suffix, local = token.removeprefix("_"), R.user + r"\AppData\Local"
@@ -566,8 +573,8 @@ class Hostile(Case):
         if any(c in token + title + record_no for c in "\\/") and not any(c in token + title + record_no for c in ":\0"):
             self.assertGreater(decoys, 0, "no canary where the hostile name leads")
         expected = None if lines is None else (
-            TEMP_LINES + [error(f, m) for f, m in lines] + [deleted(key)])
-        self.attempt(record("HKEY_CURRENT_USER\\" + key, title, GAME, record_no), 1, expected,
+            temp_lines(game_path) + [error(f, m) for f, m in lines] + [deleted(key)])
+        self.attempt(record("HKEY_CURRENT_USER\\" + key, title, game_path, record_no), 1, expected,
                      f"{game_no} {token}", token)
         self.assertFalse(os.path.exists(host(GAME)) or key_exists("HKEY_CURRENT_USER\\" + key))
         if lines is None:  # no log in any environment's usual place either
