@@ -202,6 +202,13 @@ class Case(unittest.TestCase):
         make(target, at)
         self.made.append(at)
 
+    # Takes away after the case the outermost of the host path's folders still to be made
+    # (the path itself when its folder exists).
+    def made_above(self, path):
+        while not os.path.exists(os.path.dirname(path)):
+            path = os.path.dirname(path)
+        self.made.append(path)
+
     # chattr +i (undone after the case), or the case is skipped.
     def immutable(self, path):
         os.chmod(path, 0o444)
@@ -528,7 +535,7 @@ class Hostile(Case):
         elif kind == "drive":
             self.link(os.path.join(os.environ["WINEPREFIX"], "dosdevices", at), host(target))
         else:
-            self.made.append(host(at))
+            self.made_above(host(at))
             for name in (r"\a.bin", r"\sub\b.bin"):
                 self.canary(host(at + name))
         self.attempt(record(path=path), 3, [error(READ_INFO, REFUSED + path), failed(3)])
@@ -555,12 +562,10 @@ class Hostile(Case):
         win_path = ntpath.normpath(folder + "\\" + name)
         if not any(c in variable for c in "\\/") or ":" in win_path[2:] or "\0" in win_path:
             return 0
-        path = top = host(win_path)
+        path = host(win_path)
         if path in self.canaries or os.path.isdir(path):
             return 0
-        while not os.path.exists(os.path.dirname(top)):
-            top = os.path.dirname(top)
-        self.made.append(top)
+        self.made_above(path)
         self.canary(path)
         return 1
 
