@@ -58,8 +58,13 @@ def deleted(key):
     return line("INFO", "_regDeleteKey", "Deleted registry key: " + key)
 
 
-TEMP_LINES = [line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + GAME + r"\.vexal_temp"),
-              line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json")]
+# The lines of the leftovers' removal from the game folder named `game`.
+def temp_lines(game=GAME):
+    return [line("INFO", "_deleteInstallTempFiles", "Removed .vexal_temp: " + game + r"\.vexal_temp"),
+            line("INFO", "_deleteInstallTempFiles", "Removed install_progress.json")]
+
+
+TEMP_LINES = temp_lines()
 REMOVED = TEMP_LINES + [deleted(RECORD)]
 
 
@@ -196,6 +201,13 @@ class Case(unittest.TestCase):
             os.rmdir(at)
         make(target, at)
         self.made.append(at)
+
+    # Takes away after the case the outermost of the host path's folders still to be made
+    # (the path itself when its folder exists).
+    def made_above(self, path):
+        while not os.path.exists(os.path.dirname(path)):
+            path = os.path.dirname(path)
+        self.made.append(path)
 
     # chattr +i (undone after the case), or the case is skipped.
     def immutable(self, path):
@@ -390,16 +402,19 @@ class Program(Case):
             line("INFO", "_deleteGameShortcuts", "Deleted start menu shortcut: " + shortcuts[1]),
             deleted(ENTRY), deleted(RECORD)])
 
-    # The game's executable runs through a name of its folder the running-game check does not
-    # know (a link), so deleting it is refused with access denied and the elevated copy starts.
-    # With blocker_ends the executable ends once the relaunch is logged. The elevated copy's
-    # command line is seen in its work: only it can remove the game while the first one waits.
+    # The game's executables run through a name of their folder the running-game check does
+    # not know (a link), so deleting them is refused with access denied and the elevated copy
+    # starts. game.exe ends once the relaunch is logged; without blocker_ends stays.exe runs
+    # on. The elevated copy's command line is seen in its work: only a copy that read this
+    # game's record can remove game.exe while the first process waits.
     def relaunch(self, blocker_ends):
         self.install(TITLE, files=0)
-        shutil.copyfile(os.path.join(R.work, "boxdriver.exe"), host(GAME + r"\bin\game.exe"))
         self.link(host(r"C:\alias"), host(GAME + r"\bin"))
-        start([r"C:\alias\game.exe", "wait", R.user + r"\AppData\Local\VEXALqa\Logs\GameUninstaller.log",
-               "Access denied, relaunching elevated" if blocker_ends else "never appears"], limit=90)
+        blockers = [("game.exe", "Access denied, relaunching elevated"), ("stays.exe", "never appears")]
+        for exe, text in blockers[:1] if blocker_ends else blockers:
+            shutil.copyfile(os.path.join(R.work, "boxdriver.exe"), host(f"{GAME}\\bin\\{exe}"))
+            start([f"C:\\alias\\{exe}", "wait", R.user + r"\AppData\Local\VEXALqa\Logs\GameUninstaller.log", text],
+                  limit=90)
         time.sleep(1.0)
         self.result(self.confirm(), 1 if blocker_ends else 2)
         self.assert_guarded()
@@ -418,7 +433,8 @@ class Program(Case):
 
     def test_elevated_copy_that_fails_too_ends_with_2(self):
         self.relaunch(blocker_ends=False)
-        self.assertTrue(os.path.exists(host(GAME + r"\bin\game.exe")) and key_exists(RECORD_QA))
+        self.assertEqual(os.listdir(host(GAME + r"\bin")), ["stays.exe"], "the elevated copy did not remove game.exe")
+        self.assertTrue(key_exists(RECORD_QA))
         log = self.read_log().decode("utf-8")
         self.assertIn("Access denied, relaunching elevated: " + GAME, log)
         self.assertNotIn("Failed to delete game folder", log)  # not on the relaunch branch
@@ -464,7 +480,8 @@ KNOWN_GAPS = []
 LINKS_INSIDE = [("folder_link_in_game_to_outside", r"Content\data", "outside"),
                 ("file_link_in_game_to_outside_file", r"mods\mod.pak", r"outside\gu-canary.bin")]
 # (case, game number, token, title, record's GameNo, lines beyond REMOVED; None: no log may be
-# written) for a real game that is removed. Canaries wait wherever a name with separators leads.
+# written[, GamePath naming GAME]) for a real game that is removed. Canaries wait wherever a
+# name with separators leads.
 NAMES = [
     ("token_up_to_appdata", "77", r"_qa\..\..\x", TITLE, "77", None),
     ("title_up_to_win_ini", "77", "_qa", r"..\..\..\windows\win.ini", "77", []),
@@ -474,6 +491,7 @@ NAMES = [
     ("game_no_to_neighbour", r"77\..\78", "_qa", TITLE, "77", []),
     ("record_no_up_to_desktop", "77", "_qa", TITLE, r"..\..\..\..\Desktop\x",
      [("_deleteTmpManifest", r"Tmp manifest name refused: tmpgamemanifest_..\..\..\..\Desktop\x_qa.upf")]),
+    ("extended_length_game_path", "77", "_qa", TITLE, "77", [], "\\\\?\\" + GAME),
 ]
 # (case, item replaced by a link, hard link or not, target, file the program reaches in a
 # linked folder): the game is removed, the target keeps its bytes and gains no file. Log rows
@@ -517,7 +535,7 @@ class Hostile(Case):
         elif kind == "drive":
             self.link(os.path.join(os.environ["WINEPREFIX"], "dosdevices", at), host(target))
         else:
-            self.made.append(host(at))
+            self.made_above(host(at))
             for name in (r"\a.bin", r"\sub\b.bin"):
                 self.canary(host(at + name))
         self.attempt(record(path=path), 3, [error(READ_INFO, REFUSED + path), failed(3)])
@@ -544,16 +562,14 @@ class Hostile(Case):
         win_path = ntpath.normpath(folder + "\\" + name)
         if not any(c in variable for c in "\\/") or ":" in win_path[2:] or "\0" in win_path:
             return 0
-        path = top = host(win_path)
+        path = host(win_path)
         if path in self.canaries or os.path.isdir(path):
             return 0
-        while not os.path.exists(os.path.dirname(top)):
-            top = os.path.dirname(top)
-        self.made.append(top)
+        self.made_above(path)
         self.canary(path)
         return 1
 
-    def names(self, game_no, token, title, record_no, lines):
+    def names(self, game_no, token, title, record_no, lines, game_path=GAME):
         self.install_game()
         key = f"Software\\ORBA{token}\\Apps\\{game_no}"
         suffix, local = token.removeprefix("_"), R.user + r"\AppData\Local"
@@ -566,8 +582,8 @@ class Hostile(Case):
         if any(c in token + title + record_no for c in "\\/") and not any(c in token + title + record_no for c in ":\0"):
             self.assertGreater(decoys, 0, "no canary where the hostile name leads")
         expected = None if lines is None else (
-            TEMP_LINES + [error(f, m) for f, m in lines] + [deleted(key)])
-        self.attempt(record("HKEY_CURRENT_USER\\" + key, title, GAME, record_no), 1, expected,
+            temp_lines(game_path) + [error(f, m) for f, m in lines] + [deleted(key)])
+        self.attempt(record("HKEY_CURRENT_USER\\" + key, title, game_path, record_no), 1, expected,
                      f"{game_no} {token}", token)
         self.assertFalse(os.path.exists(host(GAME)) or key_exists("HKEY_CURRENT_USER\\" + key))
         if lines is None:  # no log in any environment's usual place either
