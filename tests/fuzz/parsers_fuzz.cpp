@@ -69,7 +69,8 @@ void checkPaths(const std::wstring& text) {
     const auto textParts = parts(text);
     if (std::none_of(textParts.begin(), textParts.end(), onlyDotsAndSpaces)) {
         const std::size_t lead = text.find_first_not_of(L"\\/") == 0 || text.empty() ? 0 : 1;
-        FUZZ_CHECK(form.find_first_not_of(L'\\') == (textParts.empty() ? std::wstring::npos : lead));
+        FUZZ_CHECK(form.find_first_not_of(L'\\') ==
+                   (textParts.empty() ? std::wstring::npos : lead));
         FUZZ_CHECK(textParts.empty() || form.back() != L'\\');
         FUZZ_CHECK(comparablePath(form) == form);
     }
