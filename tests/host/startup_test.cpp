@@ -71,8 +71,9 @@ TEST_F(HostTest, StartupFlows) {
              }, {}, 0, {}, {}, {"INFO _regDeleteKey: Deleted registry key: Software\\ORBA_qa\\Apps\\77"}},
             // clang-format on
         };
+    int row = 0;
     for (const auto& [line, setUp, answers, status, exit, boxes, lines] : rows) {
-        SCOPED_TRACE(logging::toUtf8(line) + " " + std::to_string(&line - &std::get<0>(rows[0])));
+        SCOPED_TRACE("row " + std::to_string(row++) + ": " + logging::toUtf8(line));
         SetUp();
         write(game / "a");
         setUp();
