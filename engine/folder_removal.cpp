@@ -1,34 +1,34 @@
-// Removing the game folder, and the two removal operations the other steps share.
+// Removing the game folder, and the removal the other steps share.
 #include "engine/game_uninstall_helper.h"
 #include "log/logger.h"
-#include "platform/file_system.h"
 
 namespace fs = platform::fs;
 
 bool GameUninstallHelper::_deleteGameFolder(const std::wstring& gamePath) {
-    const std::filesystem::path folder(gamePath);
-    if (!fs::exists(folder)) return true;
+    // Nothing was there when the folder was judged: nothing to remove.
+    if (!_gameFolder) return true;
 
-    // Three ways, each tried only when the one before left the folder in place.
-    if (_shellDeleteItem(folder)) return true;
-
-    _removeDirectoriesRecursive(folder);
-    if (!fs::exists(folder)) return true;
+    // Two ways through the handle held since the judgement, the second tried only when
+    // the first left the folder in place.
+    _removeDirectoriesRecursive(_gameFolder, gamePath);
+    if (!_gameFolder) return true;
 
     std::error_code ec;
-    fs::removeAll(folder, ec);
-    if (!fs::exists(folder)) return true;
+    fs::removeAll(_gameFolder, fs::Path(gamePath).native(), ec);
+    if (!_gameFolder) return true;
 
     if (fs::isAccessDenied(ec) && !_elevated) {
         LOG_INFO << L"Access denied, relaunching elevated: " << gamePath;
         _relaunchElevated();
-        return !fs::exists(folder);
+        // The elevated copy removes what it can through a handle of its own; the folder,
+        // which this process still holds, goes as that handle is closed once empty.
+        return fs::removeIfEmpty(_gameFolder);
     }
     LOG_ERROR << L"Failed to delete game folder: " << gamePath;
     return false;
 }
 
-void GameUninstallHelper::_removeDirectoriesRecursive(const std::filesystem::path& dir) {
+void GameUninstallHelper::_removeDirectoriesRecursive(fs::OpenItem& dir, const fs::Path& path) {
     // The platform's one removal walk: every item is opened through its already open
     // folder and never followed when it is a link, so nothing outside dir can be reached,
     // even when a folder is swapped for a link while the walk runs. It goes on past
@@ -36,22 +36,35 @@ void GameUninstallHelper::_removeDirectoriesRecursive(const std::filesystem::pat
     fs::RemovalWalk walk;
     walk.ownRemoval = true;
     walk.onFailure = [](const fs::RemovalFailure& failure) {
-        const std::filesystem::path path(failure.path);
+        const std::filesystem::path failed(failure.path);
         switch (failure.what) {
             case fs::RemovalFailure::What::cannotList:
-                LOG_ERROR << L"Cannot iterate directory: " << path << L" (" << failure.ec.value()
-                          << L")";
+                LOG_ERROR << L"Cannot iterate directory: " << failed << L" ("
+                          << failure.ec.value() << L")";
                 break;
             case fs::RemovalFailure::What::fileNotRemoved:
-                LOG_ERROR << L"Remove file failed: " << path;
+                LOG_ERROR << L"Remove file failed: " << failed;
                 break;
             case fs::RemovalFailure::What::folderNotRemoved:
-                LOG_ERROR << L"Remove dir failed: " << path;
+                LOG_ERROR << L"Remove dir failed: " << failed;
                 break;
         }
     };
     std::error_code ec;
-    fs::removeTree(dir, walk, ec);
+    fs::removeTree(dir, path.native(), walk, ec);
 }
 
-void GameUninstallHelper::_makeWritable(const std::filesystem::path& p) { fs::makeWritable(p); }
+bool GameUninstallHelper::_removeFromGameFolder(const std::wstring& gamePath,
+                                                const std::wstring& name) {
+    if (!_gameFolder) return false;  // the folder is gone, or was never there
+    const fs::Path path = fs::Path(gamePath) / name;
+    fs::OpenItem item;
+    std::error_code ec;
+    if (!fs::openBelow(_gameFolder, fs::Path(name).native(), path.native(), item, ec)) {
+        if (fs::isNotFound(ec)) return false;
+        throw std::filesystem::filesystem_error("exists", path, ec);
+    }
+    _removeDirectoriesRecursive(item, path);
+    if (item) fs::removeAll(item, path.native(), ec);  // what stays is met again later
+    return true;
+}

@@ -127,13 +127,6 @@ bool namesProtected(const std::wstring& game, const std::vector<KeptForm>& kept)
                        [&game](const KeptForm& folder) { return keptBy(game, folder); });
 }
 
-// True when the item at path is a link itself. Throws "exists" (through the existence
-// test) when its status cannot be read: the run then ends as for any unreadable status.
-bool isLink(const std::wstring& path) {
-    if (!platform::fs::exists(path)) return false;
-    return platform::fs::itemKind(path) == platform::fs::ItemKind::link;
-}
-
 }  // namespace
 
 std::wstring comparablePath(const std::wstring& path) {
@@ -154,7 +147,7 @@ std::wstring comparablePath(const std::wstring& path) {
     return out;
 }
 
-bool isRemovableGameFolder(const std::wstring& path) {
+bool isRemovableGameFolder(const std::wstring& path, const std::wstring& finalPath) {
     // The extended-length forms name the same places as the plain ones, without the
     // system's own clean-up of the text: they are judged in their plain form.
     const std::wstring plain = platform::plainForm(path);
@@ -167,16 +160,33 @@ bool isRemovableGameFolder(const std::wstring& path) {
     // The same folder under its other names: long names for short ones, and the place
     // that links above it or a mapped drive lead to.
     for (const std::wstring& form : {plain, platform::plainForm(platform::longPathName(path)),
-                                     platform::plainForm(platform::finalPathName(path))}) {
+                                     platform::plainForm(finalPath)}) {
         if (form.empty()) continue;  // absent, or a place without an ordinary name
         if (platform::fs::pathForm(form) != platform::fs::PathForm::full) return false;
         if (isAdministrativeShare(form) || namesProtected(comparablePath(form), kept)) {
             return false;
         }
     }
-    // The clean-up steps reach into the game folder by name, so a game folder that is a
-    // link would let them work in the link's target; the removal itself never enters it.
-    return !isLink(path);
+    return true;
+}
+
+bool openRemovableGameFolder(const std::wstring& path, platform::fs::OpenItem& folder) {
+    folder.reset();
+    // The text alone is judged before anything is opened by it.
+    if (!isRemovableGameFolder(path, L"")) return false;
+    std::error_code ec;
+    if (!platform::fs::openItem(path, folder, ec)) {
+        if (platform::fs::isNotFound(ec)) return true;  // nothing there: nothing to remove
+        throw std::filesystem::filesystem_error("exists", std::filesystem::path(path), ec);
+    }
+    // The clean-up steps reach into the game folder through this handle, so it must be a
+    // folder of its own: a link would lead them into its target.
+    if (platform::fs::kindOf(folder) == platform::fs::ItemKind::directory &&
+        isRemovableGameFolder(path, platform::fs::finalPathOf(folder))) {
+        return true;
+    }
+    folder.reset();
+    return false;
 }
 
 bool isPlainFileName(const std::wstring& name) {

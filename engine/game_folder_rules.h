@@ -5,17 +5,25 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 // True when path is a full local or UNC path below a root, on no administrative share
 // ("\\server\C$", "\\server\ADMIN$"), with no character Windows forbids in names (NUL,
 // controls, wildcards, a colon past the drive's) and no component made of dots and spaces
-// alone (".", ".."), that is not a link itself and that is kept by none of the platform's
-// protected folders (it neither is nor holds one, nor lies where one's guard keeps games
-// away: inside the Windows folder, directly in the users folder, ...), under any of its
-// names: as written, with its short names made long, and as its final path (links above
-// it and mapped drives resolved). Extended-length forms ("\\?\C:\...", "\\?\UNC\...") are
-// judged in their plain form. Throws std::filesystem::filesystem_error ("exists") when
-// the folder's status cannot be read.
-bool isRemovableGameFolder(const std::wstring& path);
+// alone (".", ".."), that is kept by none of the platform's protected folders (it neither
+// is nor holds one, nor lies where one's guard keeps games away: inside the Windows folder,
+// directly in the users folder, ...), under any of its names: as written, with its short
+// names made long, and as `finalPath`, the final path of the folder's open handle (links
+// above it and mapped drives resolved; empty when there is no folder). Extended-length
+// forms ("\\?\C:\...", "\\?\UNC\...") are judged in their plain form.
+bool isRemovableGameFolder(const std::wstring& path, const std::wstring& finalPath);
+
+// Opens the game folder at path as itself, once, and judges it: a folder (not a link, not
+// a file) that isRemovableGameFolder accepts under its final path too. True with `folder`
+// holding it, or empty when nothing is there (and the path's text is acceptable); false
+// when refused. Throws std::filesystem::filesystem_error ("exists") when it cannot be
+// opened for another reason than not-found.
+bool openRemovableGameFolder(const std::wstring& path, platform::fs::OpenItem& folder);
 
 // True when name is one plain file name: not empty, no NUL, no separator, no drive colon,
 // and not made of dots and spaces alone (".", "..").

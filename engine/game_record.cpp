@@ -44,8 +44,9 @@ bool GameUninstallHelper::_readGameInfo(std::wstring& gamePath, std::wstring& ga
         return false;
     }
     // The folder comes from a registry hive the user can write, and this program runs
-    // with administrator rights: a folder that is no game's own is never removed.
-    if (!isRemovableGameFolder(gamePath)) {
+    // with administrator rights: a folder that is no game's own is never removed. It is
+    // judged once, through the handle that every later step uses.
+    if (!openRemovableGameFolder(gamePath, _gameFolder)) {
         errorCode = GameInfoNotFound;
         LOG_ERROR << L"GamePath refused, not a game folder: " << gamePath;
         return false;

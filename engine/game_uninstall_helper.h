@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/uninstall_event.h"
+#include "platform/file_system.h"
 #include "platform/registry.h"
 
 class GameUninstallHelper {
@@ -35,10 +36,13 @@ private:
     // The zone label of the temporary manifest's name.
     std::wstring _manifestZone() const;
 
-    // Removal operations shared by the steps.
-    static void _removeDirectoriesRecursive(const std::filesystem::path& dir);
-    static void _makeWritable(const std::filesystem::path& p);
-    static bool _shellDeleteItem(const std::filesystem::path& item);
+    // The engine's own removal of the open folder `dir` (named `path` in the log) and
+    // everything in it, shared by the steps; `dir` is left empty once the folder is gone.
+    static void _removeDirectoriesRecursive(platform::fs::OpenItem& dir,
+                                            const platform::fs::Path& path);
+    // Removes the item `name` of the game folder with everything in it, the engine's own
+    // removal first and then the whole-tree removal; true when it was there.
+    bool _removeFromGameFolder(const std::wstring& gamePath, const std::wstring& name);
 
     void _worker();
     void _emitEvent(std::int32_t code, const std::wstring& message);
@@ -46,7 +50,7 @@ private:
     // The steps, in the worker's order.
     bool _readGameInfo(std::wstring& gamePath, std::wstring& gameTitle, std::wstring& recordGameNo,
                        std::int32_t& errorCode);
-    bool _isGameRunning(const std::wstring& gamePath);
+    bool _isGameRunning(const std::wstring& gamePath) const;
     bool _findUninstallKey(std::wstring& uninstallKeyPath, std::uint32_t& view);
     void _deleteInstallTempFiles(const std::wstring& gamePath);
     bool _deleteGameFolder(const std::wstring& gamePath);
@@ -60,6 +64,10 @@ private:
     std::wstring _gameNo;
     std::wstring _env;
     bool _elevated;
+    // The game folder, opened as itself when the record is read and judged through this
+    // handle; every later step reaches the folder only through it, never by its path
+    // again. Empty when no folder was there, and once the folder is gone.
+    platform::fs::OpenItem _gameFolder;
 
 public:
     // Receives every event, on the worker thread; empty in the elevated copy.

@@ -1,26 +1,17 @@
 // Removing what an interrupted installation leaves in the game folder.
 #include "engine/game_uninstall_helper.h"
 #include "log/logger.h"
-#include "platform/file_system.h"
 
 namespace fs = platform::fs;
 
 void GameUninstallHelper::_deleteInstallTempFiles(const std::wstring& gamePath) {
-    const std::filesystem::path tempFolder = std::filesystem::path(gamePath) / L".vexal_temp";
-    if (fs::exists(tempFolder)) {
-        if (!_shellDeleteItem(tempFolder)) _removeDirectoriesRecursive(tempFolder);
-        if (fs::exists(tempFolder)) {
-            std::error_code ec;
-            fs::removeAll(tempFolder, ec);  // what stays is met again by the folder removal
-        }
-        LOG_INFO << L"Removed .vexal_temp: " << tempFolder;
+    // Both are reached through the game folder's handle, never through its path.
+    if (_removeFromGameFolder(gamePath, L".vexal_temp")) {
+        LOG_INFO << L"Removed .vexal_temp: " << std::filesystem::path(gamePath) / L".vexal_temp";
     }
-
-    const std::filesystem::path progressFile =
-        std::filesystem::path(gamePath) / L"install_progress.json";
-    if (!fs::exists(progressFile)) return;
-    // Made writable and removed through the game folder's handle, never through a link.
+    const fs::Path progressFile = fs::Path(gamePath) / L"install_progress.json";
     std::error_code ec;
-    fs::removeChild(gamePath, progressFile.filename().native(), ec);
-    if (!ec) LOG_INFO << L"Removed install_progress.json";
+    if (fs::removeChild(_gameFolder, progressFile.filename().native(), progressFile.native(), ec)) {
+        LOG_INFO << L"Removed install_progress.json";
+    }
 }

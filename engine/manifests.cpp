@@ -41,13 +41,10 @@ void GameUninstallHelper::_deleteTmpManifest(const std::wstring& recordGameNo) {
 }
 
 void GameUninstallHelper::_deleteCombinedataManifest(const std::wstring& gamePath) {
-    const std::filesystem::path manifest =
-        std::filesystem::path(gamePath) / L"combinedata_manifest";
-    if (!fs::exists(manifest)) return;
-    if (!_shellDeleteItem(manifest)) _removeDirectoriesRecursive(manifest);
-    if (fs::exists(manifest)) {
-        std::error_code ec;
-        fs::removeAll(manifest, ec);
+    // Through the game folder's handle: once the folder is gone there is nothing to find,
+    // whatever has been put at its name since.
+    if (_removeFromGameFolder(gamePath, L"combinedata_manifest")) {
+        LOG_INFO << L"Deleted combinedata_manifest: "
+                 << std::filesystem::path(gamePath) / L"combinedata_manifest";
     }
-    LOG_INFO << L"Deleted combinedata_manifest: " << manifest;
 }

@@ -23,13 +23,6 @@ enum class ItemKind { absent, file, directory, link };
 // True when an item exists at p, links followed (a dangling link is absent). Throws
 // "exists" when the status cannot be read for a reason other than not-found.
 bool exists(const Path& p);
-// The item's own kind, links not followed. Throws "status" when it cannot be read for a
-// reason other than not-found.
-ItemKind itemKind(const Path& p);
-
-// Clears the read-only attribute of the item itself (never a link's target). Does
-// nothing when p is absent. Throws "exists", "status" or "permissions".
-void makeWritable(const Path& p);
 
 // True for the platform's own access-denied condition.
 bool isAccessDenied(const std::error_code& ec);
@@ -59,22 +52,39 @@ struct ListedEntry {
 };
 
 // Opens the item at p itself, never following it when it is a link (links above it are
-// followed); a folder is opened ready to be listed and deleted.
+// followed); a folder is opened ready to be listed and deleted, or only to be listed when
+// another program's open refuses deletion (a sharing violation). Shares reading, writing
+// and deletion, so other openers (the elevated copy of this program) are never blocked.
 [[nodiscard]] bool openItem(const Path& p, OpenItem& item, std::error_code& ec);
 // Opens the listed entry of the open folder `folder` relative to it, as itself (a link is
 // never followed). `path` is its full path: where a file system refuses opens relative to
-// a folder, the path is opened instead, and the item must still be what the listing showed.
+// a folder, the path is opened instead, and the item must still be what the listing showed
+// (kind, file number and final path). A folder whose deletion another program's open
+// refuses is opened for listing only.
 [[nodiscard]] bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path,
                              OpenItem& item, std::error_code& ec);
+// Opens the item `name` of the open folder `folder` (a folder when it is one) and
+// confirms that it is itself (isItself). `path` names it in errors. False with ec set when
+// it cannot be opened or leads elsewhere; isNotFound(ec) when it is not there.
+[[nodiscard]] bool openBelow(const OpenItem& folder, const Name& name, const Name& path,
+                             OpenItem& item, std::error_code& ec);
+// The full path of the open item with every link, short name and drive mapping resolved,
+// in the ordinary form ("C:\...", "\\server\share\..."; "/..." on the host); empty when
+// unknown or when it has no such form.
+std::wstring finalPathOf(const OpenItem& item);
 // What the open item is in itself, and whether it is read-only, as its handle shows it.
 ItemKind kindOf(const OpenItem& item);
 bool isReadOnly(const OpenItem& item);
 // Reads the next entry of an open folder, "." and ".." left out. False at the end (ec
 // clear) or when the listing fails (ec set).
 [[nodiscard]] bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec);
+// Starts the listing of an open folder again from its first entry.
+void rewindListing(const OpenItem& folder);
 // Clears the read-only attribute through the handle.
 [[nodiscard]] bool clearReadOnly(const OpenItem& item, std::error_code& ec);
-// Deletes the open item (a link as itself; a folder must be empty) and closes it.
+// Deletes the open item (a link as itself; a folder must be empty) and closes it. A file
+// whose read-only attribute clearReadOnly cleared gets it back before it goes when it has
+// other names, since the attribute belongs to the file and not to this name.
 [[nodiscard]] bool deleteItem(OpenItem& item, std::error_code& ec);
 // False with ec set when the platform hides links (Wine's Unix file links) and the open
 // item is not itself what `name` names in the open folder `folder`: its final path is not
@@ -82,8 +92,13 @@ bool isReadOnly(const OpenItem& item);
 // true where links show as links.
 [[nodiscard]] bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name,
                             std::error_code& ec);
-// True for errors that mean nothing is there (any more).
+// True for errors that mean nothing is there (any more), or that it is already being
+// deleted.
 bool isNotFound(const std::error_code& ec);
+// True for errors that may pass by themselves: a file or folder held for a moment by
+// another program (an antivirus, an indexer), a folder whose deleted entries are still
+// held open.
+bool isTransient(const std::error_code& ec);
 
 // ---- The removal walk ---------------------------------------------------------------------
 
@@ -104,25 +119,35 @@ struct RemovalWalk {
     void (*onFailure)(const RemovalFailure&) = nullptr;
 };
 
-// Removes p and everything below it, depth-first in listing order, each folder after its
-// entries, without recursion on the call stack (memory follows the depth, not the size).
-// Links are deleted as themselves and never entered; where the platform hides links, an
-// item that is not itself (isItself) is left and counts as not removed. Returns the
-// number of items removed, or static_cast<std::uintmax_t>(-1) with ec set at the first
-// failure of the whole-tree removal. The engine's removal throws "status",
-// "permissions" and "directory_iterator::operator++" (with the path) where its contract
-// says so; the whole-tree removal reports those in ec.
-std::uintmax_t removeTree(const Path& p, const RemovalWalk& how, std::error_code& ec);
-
-// Removes the single item `name` of the folder at `folder` the way the walk removes one:
-// opened below the open folder as itself, left when it is not itself (isItself), made
-// writable, deleted (a folder only when it is empty). Returns true when it was removed;
-// an absent item is no error. Throws "permissions" when a read-only attribute cannot be
-// cleared.
-bool removeChild(const Path& folder, const Name& name, std::error_code& ec);
+// Removes the open item `top` and everything below it, depth-first in listing order, each
+// folder after its entries, without recursion on the call stack (memory follows the depth,
+// not the size); `path` names it in reports. The listing starts again from its first
+// entry, so the same open folder can be walked more than once. Links are deleted as
+// themselves and never entered; where the platform hides links, an item that is not itself
+// (isItself) is left and counts as not removed. A failed removal of a file or a folder is
+// tried again a few times, with a short pause, when its error may pass by itself
+// (isTransient). When the top goes, `top` is left empty. Returns the number of items
+// removed, or static_cast<std::uintmax_t>(-1) with ec set at the first failure of the
+// whole-tree removal. The engine's removal throws "permissions" and
+// "directory_iterator::operator++" (with the path) where its contract says so; the
+// whole-tree removal reports those in ec.
+std::uintmax_t removeTree(OpenItem& top, const Name& path, const RemovalWalk& how,
+                          std::error_code& ec);
 
 // The whole-tree removal: removeTree with the default walk.
-std::uintmax_t removeAll(const Path& p, std::error_code& ec);
+std::uintmax_t removeAll(OpenItem& top, const Name& path, std::error_code& ec);
+
+// Deletes the open folder when nothing is left in it, or finds it already marked for
+// deletion (by another program), and then closes it: true when it is gone or goes as it is
+// closed. An absent `folder` counts as gone.
+bool removeIfEmpty(OpenItem& folder);
+
+// Removes the single item `name` of the open folder `folder` the way the walk removes one:
+// opened below the folder as itself, left when it is not itself (isItself), deleted (a
+// folder only when it is empty), clearing a read-only attribute when the deletion is
+// refused for it. `path` names it. Returns true when it was removed; an absent item is no
+// error. Throws "permissions" when a read-only attribute cannot be cleared.
+bool removeChild(const OpenItem& folder, const Name& name, const Name& path, std::error_code& ec);
 
 // How a path names its place.
 enum class PathForm {

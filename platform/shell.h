@@ -1,6 +1,5 @@
 #pragma once
-// Shell services: known folders, starting programs, the program's own path and the
-// shell's delete operation.
+// Shell services: known folders, starting programs and the program's own path.
 
 #include <string>
 
@@ -40,11 +39,6 @@ private:
 
 // The running program's own executable path (GetModuleFileNameW).
 std::wstring moduleFileName();
-
-// Deletes one item through the shell's file operation, permanently and without UI.
-// True when COM, the operation and the item were set up and PerformOperations
-// succeeded; says nothing about whether the item is gone.
-[[nodiscard]] bool shellDeleteItem(const std::wstring& itemText);
 
 }  // namespace platform
 

@@ -1,7 +1,7 @@
 #pragma once
 // The one owner template for every kind of handle the platform code holds: kernel
-// objects, listings, registry keys, processes, COM initialisations, COM objects and
-// shell-allocated strings each get a typedef of it where they are used.
+// objects, listings, registry keys, processes and shell-allocated strings each get a
+// typedef of it where they are used.
 
 #include <utility>
 

@@ -44,22 +44,6 @@ std::error_code lastError() { return std::error_code(errno, std::generic_categor
 
 bool exists(const Path& p) { return stdfs::exists(statusOf("exists", p, true)); }
 
-ItemKind itemKind(const Path& p) {
-    const auto type = statusOf("status", p, false).type();
-    if (type == stdfs::file_type::directory) return ItemKind::directory;
-    if (type == stdfs::file_type::symlink) return ItemKind::link;
-    return type == stdfs::file_type::not_found || type == stdfs::file_type::none ? ItemKind::absent
-                                                                                 : ItemKind::file;
-}
-
-// A link has no permissions of its own here: it is left alone.
-void makeWritable(const Path& p) {
-    const ItemKind kind = itemKind(p);
-    if (kind == ItemKind::file || kind == ItemKind::directory) {
-        stdfs::permissions(p, stdfs::perms::owner_write, stdfs::perm_options::add);
-    }
-}
-
 bool isAccessDenied(const std::error_code& ec) {
     return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
 }
@@ -76,7 +60,8 @@ struct OpenItemState {
     ItemKind kind = ItemKind::absent;
     mode_t mode = 0;
     DIR* listing = nullptr;
-    bool handedOut = false;  // the listing has given an entry
+    bool handedOut = false;        // the listing has given an entry
+    bool clearedReadOnly = false;  // clearReadOnly changed its mode
 
     ~OpenItemState() {
         if (listing != nullptr) ::closedir(listing);
@@ -143,6 +128,16 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
     return openAt(::dup(::dirfd(folder->listing)), entry.name, path, item, ec);
 }
 
+// Where the open folder's descriptor leads; files and links are not held by a descriptor.
+std::wstring finalPathOf(const OpenItem& item) {
+    if (!item || item->listing == nullptr) return {};
+    char buffer[4096];
+    const std::string fd = "/proc/self/fd/" + std::to_string(::dirfd(item->listing));
+    const ssize_t length = ::readlink(fd.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return {};
+    return Path(std::string(buffer, static_cast<std::size_t>(length))).wstring();
+}
+
 ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
 
 // No write permission for the owner.
@@ -167,6 +162,11 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
     return false;
 }
 
+void rewindListing(const OpenItem& folder) {
+    ::rewinddir(folder->listing);
+    folder->handedOut = false;
+}
+
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (injected(sim::FsOp::makeWritable, item->path, ec)) return false;
@@ -175,6 +175,7 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
         ec = lastError();
         return false;
     }
+    if (isReadOnly(item)) item->clearedReadOnly = true;
     item->mode |= S_IWUSR;
     return true;
 }
@@ -188,11 +189,27 @@ bool deleteItem(OpenItem& item, std::error_code& ec) {
         ec = std::make_error_code(std::errc::permission_denied);
         return false;
     }
-    const int flags = item->kind == ItemKind::directory ? AT_REMOVEDIR : 0;
-    if (::unlinkat(item->parentFd, item->name.c_str(), flags) != 0) {
-        ec = lastError();
-        return false;
+    // A file whose mode was changed for its deletion and that has other names gets its mode
+    // back through a descriptor of the file itself, opened before its name goes.
+    int file = -1;
+    struct stat status {};
+    if (item->clearedReadOnly &&
+        (file = ::openat(item->parentFd, item->name.c_str(), O_PATH | O_NOFOLLOW)) >= 0 &&
+        (::fstat(file, &status) != 0 || status.st_nlink <= 1)) {
+        ::close(file);
+        file = -1;
     }
+    const int flags = item->kind == ItemKind::directory ? AT_REMOVEDIR : 0;
+    const bool removed = ::unlinkat(item->parentFd, item->name.c_str(), flags) == 0;
+    if (!removed) ec = lastError();
+    if (file >= 0) {
+        if (removed) {
+            const std::string fd = "/proc/self/fd/" + std::to_string(file);
+            (void)::chmod(fd.c_str(), item->mode & ~static_cast<mode_t>(0222));
+        }
+        ::close(file);
+    }
+    if (!removed) return false;
     item.reset();
     return true;
 }
@@ -204,6 +221,9 @@ bool isItself(const OpenItem&, const OpenItem&, const Name&, std::error_code& ec
 }
 
 bool isNotFound(const std::error_code& ec) { return ec == std::errc::no_such_file_or_directory; }
+
+// What a sharing violation is closest to here: the item is busy.
+bool isTransient(const std::error_code& ec) { return ec == std::errc::device_or_resource_busy; }
 
 PathForm pathForm(const std::wstring& path) {
     if (path.empty() || path[0] != L'/') return PathForm::relative;

@@ -154,17 +154,6 @@ bool shellRunAs(const std::wstring& file, const std::wstring& parameters, Proces
 
 std::wstring moduleFileName() { return sim::state().moduleFileName; }
 
-// The engine hands over Windows separators; the host's own paths use "/".
-bool shellDeleteItem(const std::wstring& itemText) {
-    sim::state().shellDeletes.push_back(itemText);
-    if (sim::state().shellDelete != sim::ShellDelete::removes) {
-        return sim::state().shellDelete == sim::ShellDelete::keeps;
-    }
-    std::error_code ec;
-    fs::removeAll(fs::localSeparators(itemText), ec);
-    return !ec;
-}
-
 std::vector<ProtectedFolder> protectedFolders() { return sim::state().protectedFolders; }
 
 // ---- User interface ------------------------------------------------------------------------
@@ -216,7 +205,10 @@ std::wstring finalPathName(const std::wstring& path) {
 // Windows behaviour, proved under Wine) ----------------------------------------------------
 
 void removeKnownFolderFile(int, const std::wstring& path, std::error_code& ec) {
-    fs::makeWritable(path);
+    if (std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::regular) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
     std::filesystem::remove(path, ec);  // a link itself, never its target
 }
 

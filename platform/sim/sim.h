@@ -25,10 +25,6 @@ namespace platform::sim {
 // (remove).
 enum class FsOp { list, remove, makeWritable, status, advance };
 
-// The shell's delete operation: cannot be set up (false, nothing removed), removes the
-// item (links not followed), or reports success and removes nothing.
-enum class ShellDelete { unavailable, removes, keeps };
-
 struct Box {
     std::wstring text, caption;
     unsigned style = 0;
@@ -55,8 +51,6 @@ struct State {
     bool runAsStarts = true;
     unsigned long runAsError = 0;
     std::function<void()> runAsChild;  // the elevated copy, run while the caller waits
-    ShellDelete shellDelete = ShellDelete::unavailable;
-    std::vector<std::wstring> shellDeletes;
     std::optional<int> exitStatus;                                   // of the first exitProcess
     std::map<std::pair<FsOp, std::string>, std::error_code> faults;  // by host path
     std::function<void(FsOp, const std::string&)> onFsOp;  // before each, with the host path

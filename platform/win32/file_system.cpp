@@ -49,6 +49,7 @@ bool isNotFoundError(DWORD error) {
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
         case ERROR_DIRECTORY:
+        case ERROR_DELETE_PENDING:
             return true;
         default:
             return false;
@@ -102,30 +103,6 @@ bool exists(const Path& p) {
     return found;
 }
 
-// The item's own kind from GetFileAttributesW, which does not follow a final link.
-ItemKind itemKind(const Path& p) {
-    const DWORD attributes = GetFileAttributesW(extendedPath(p.wstring()).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (isNotFoundError(error)) return ItemKind::absent;
-        throwError("status", p, error);
-    }
-    return kindOfAttributes(attributes);
-}
-
-// Clears FILE_ATTRIBUTE_READONLY of the item itself, keeping its other attributes.
-void makeWritable(const Path& p) {
-    if (!fs::exists(p)) return;  // qualified: std::filesystem::exists is found too
-    const std::wstring path = extendedPath(p.wstring());
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) throwError("status", p, GetLastError());
-    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
-    // SetFileAttributesW takes FILE_ATTRIBUTE_NORMAL to mean "no attributes".
-    DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (writable == 0) writable = FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileAttributesW(path.c_str(), writable)) throwError("permissions", p, GetLastError());
-}
-
 // Windows gives 5 (system) and the C runtime 13 (generic); both compare equal here.
 bool isAccessDenied(const std::error_code& ec) { return ec == std::errc::permission_denied; }
 
@@ -143,6 +120,8 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID 
 // An item held open, with what is known of it.
 struct OpenItemState {
     HandleOwner handle;
+    bool canDelete = true;  // opened with DELETE access (not only to be listed)
+    HandleOwner attributeWriter;  // set once clearReadOnly has changed the attribute
     ItemKind kind = ItemKind::absent;
     mutable DWORD attributes = INVALID_FILE_ATTRIBUTES;  // read when first asked
     // Folders: the listing read through the handle, a batch of entries at a time.
@@ -150,6 +129,7 @@ struct OpenItemState {
     ULONG next = 0;       // offset of the next entry in the batch, or `filled` at its end
     ULONG filled = 0;     // bytes of the batch in use
     bool listed = false;  // the listing has reached its end
+    bool restart = true;  // the next listing call starts from the first entry
     mutable std::wstring finalPath;  // its name with links resolved, read once where hidden
     mutable bool finalPathRead = false;
 };
@@ -178,8 +158,12 @@ constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 constexpr ULONG kFirstBatch = 4096;  // a folder holding one subfolder needs no more
 constexpr ULONG kLargestBatch = 65536;
 
-// Access for an item the walk deletes: its attributes are read and may be changed.
-constexpr ACCESS_MASK kItemAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+// Access for an item the walk deletes: deletion, and its attributes read (which Windows
+// grants to whoever may list its folder). Writing attributes is asked for only where one
+// must change, so an item whose access list grants deletion alone is still removed.
+constexpr ACCESS_MASK kItemAccess = DELETE | FILE_READ_ATTRIBUTES;
+// Access for a folder that another program holds without sharing deletion: listed only.
+constexpr ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 // Errors with which a file system refuses opens relative to a folder (some network
 // redirectors do).
 bool refusesRelativeOpen(DWORD error) {
@@ -234,20 +218,25 @@ bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     item.reset();
     const std::wstring path = extendedPath(p.wstring());
     DWORD error = ERROR_SUCCESS;
-    // A file cannot be opened for listing: it is opened as an item. A folder that may be
-    // neither deleted nor changed (the folder holding the top, say) is opened to be listed.
-    const ACCESS_MASK tries[] = {kItemAccess | FILE_LIST_DIRECTORY, kItemAccess,
-                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES};
+    // A file cannot be opened for listing: it is opened as an item. A folder that may not
+    // be deleted, or that another program holds without sharing deletion, is opened to be
+    // listed only.
+    const ACCESS_MASK tries[] = {kItemAccess | FILE_LIST_DIRECTORY, kItemAccess, kListAccess};
     HandleOwner handle;
+    ACCESS_MASK granted = 0;
     for (const ACCESS_MASK access : tries) {
         handle = openByPath(path, access, error);
-        if (handle.valid() || error != ERROR_ACCESS_DENIED) break;
+        granted = access;
+        if (handle.valid() || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            break;
+        }
     }
     if (!handle.valid()) {
         ec = systemError(error);
         return false;
     }
     if (!adopt(std::move(handle), item, nullptr, ec)) return false;
+    item->canDelete = (granted & DELETE) != 0;
     // Where links are hidden, a folder link may be opened as its target folder; its own
     // attributes, read by path, still show it as a link.
     if (win32::platformHidesLinks() && item->kind == ItemKind::directory) {
@@ -259,27 +248,79 @@ bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     return true;
 }
 
+namespace {
+
+// The name the system gives the item behind an open handle, every link resolved (under
+// Wine the resolved Unix place; NtQueryObject, which GetFinalPathNameByHandleW also
+// asks, but without its 260-character limit under Wine), read once; empty when unknown.
+const std::wstring& finalNameOf(const OpenItemState& state) {
+    if (!state.finalPathRead) {
+        state.finalPathRead = true;
+        std::vector<unsigned char> buffer(1024);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            ULONG needed = 0;
+            const NTSTATUS status =
+                NtQueryObject(state.handle.get(), ObjectNameInformation, buffer.data(),
+                              static_cast<ULONG>(buffer.size()), &needed);
+            if (status >= 0) {
+                const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
+                state.finalPath.assign(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
+                break;
+            }
+            if (needed <= buffer.size()) break;
+            buffer.resize(needed);
+        }
+    }
+    return state.finalPath;
+}
+
+// True when the open item's resolved name is its folder's resolved name joined with
+// `name`. Under Wine both sides come from the same lookup of a file system that tells
+// letter cases apart, so they must match exactly: a link to a sibling whose name differs
+// only in case is not the item itself. Windows compares names as its file systems do.
+bool resolvesAsNamed(const OpenItemState& folder, const OpenItemState& item, const Name& name) {
+    std::wstring named = finalNameOf(folder);
+    if (named.empty()) return false;
+    if (named.back() != L'\\') named += L'\\';
+    named += name;
+    const std::wstring& final = finalNameOf(item);
+    return !final.empty() &&
+           CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), named.c_str(),
+                                static_cast<int>(named.size()),
+                                win32::platformHidesLinks() ? FALSE : TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 // NtCreateFile relative to the folder's handle; by full path where that is refused.
 bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& path, OpenItem& item,
                std::error_code& ec) {
     ec.clear();
     item.reset();
     // A folder is asked for as one, so that it can be listed; when it is something else
-    // by now, it is opened as what it is. Either way a link is opened as itself.
+    // by now, it is opened as what it is. Either way a link is opened as itself. A folder
+    // that another program holds without sharing deletion is opened to be listed only,
+    // so that what is inside still goes.
     const bool listedFolder = entry.kind == ItemKind::directory;
     win32::RelativeOpen how;
     how.access = kItemAccess | (listedFolder ? FILE_LIST_DIRECTORY : 0);
     how.options = listedFolder ? FILE_DIRECTORY_FILE : 0;
     DWORD error = ERROR_SUCCESS;
     HandleOwner handle = win32::openRelative(folder->handle.get(), entry.name, how, error);
+    if (!handle.valid() && listedFolder && error == ERROR_SHARING_VIOLATION) {
+        how.access = kListAccess;
+        handle = win32::openRelative(folder->handle.get(), entry.name, how, error);
+    }
     if (!handle.valid() && listedFolder && error == ERROR_DIRECTORY) {
         how.access = kItemAccess;
         how.options = 0;
         handle = win32::openRelative(folder->handle.get(), entry.name, how, error);
     }
+    const bool canDelete = (how.access & DELETE) != 0;
     if (!handle.valid() && refusesRelativeOpen(error)) {
         // Opened by its full path instead, it must be the item the listing showed: the
-        // same file number and the same kind.
+        // same file number and kind, and where the folder's name leads with this name
+        // (file numbers are shared by a file's names, and some file systems give none).
         std::uint64_t id = 0;
         handle = openByPath(extendedPath(path), how.access, error);
         if (!handle.valid()) {
@@ -287,7 +328,9 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
             return false;
         }
         if (!adopt(std::move(handle), item, &id, ec)) return false;
-        if (id != entry.id || item->kind != entry.kind) {
+        item->canDelete = canDelete;
+        if (id != entry.id || item->kind != entry.kind ||
+            !resolvesAsNamed(*folder, *item, entry.name)) {
             item.reset();
             ec = systemError(ERROR_FILE_NOT_FOUND);  // what was listed is gone from there
             return false;
@@ -307,7 +350,14 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
         return true;
     }
     // A folder is entered only when its handle confirms it is one and not a link.
-    return adopt(std::move(handle), item, nullptr, ec);
+    if (!adopt(std::move(handle), item, nullptr, ec)) return false;
+    item->canDelete = canDelete;
+    return true;
+}
+
+// The final path of the item's handle, in the ordinary form.
+std::wstring finalPathOf(const OpenItem& item) {
+    return item ? win32::finalPathOfHandle(item->handle.get()) : std::wstring();
 }
 
 // The kind the handle showed, or the listing's for an item deleted as itself unread.
@@ -342,7 +392,8 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
             const NTSTATUS status = NtQueryDirectoryFile(
                 state.handle.get(), nullptr, nullptr, nullptr, &io, state.batch.data(), size,
                 static_cast<FILE_INFORMATION_CLASS>(38) /* FileIdFullDirectoryInformation */, FALSE,
-                nullptr, FALSE);
+                nullptr, state.restart ? TRUE : FALSE);
+            state.restart = false;
             if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) {
                 state.listed = true;
                 state.batch.clear();
@@ -350,7 +401,7 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
                 return false;
             }
             if (status < 0) {
-                ec = systemError(RtlNtStatusToDosError(status));
+                ec = systemError(win32::errorOfStatus(status));
                 return false;
             }
             state.next = 0;
@@ -371,11 +422,20 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
     }
 }
 
-// Through the shared handle operation; the attributes are read again afterwards.
+// Forgets where the listing stands; the next call asks from the first entry again.
+void rewindListing(const OpenItem& folder) {
+    folder->next = 0;
+    folder->filled = 0;
+    folder->listed = false;
+    folder->restart = true;
+}
+
+// Through the shared handle operation, which keeps its writing handle in the state for
+// deleteItem; the attributes are read again afterwards.
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (!isReadOnly(item)) return true;
-    const DWORD error = win32::clearReadOnly(item->handle.get());
+    const DWORD error = win32::clearReadOnly(item->handle.get(), item->attributeWriter);
     item->attributes = INVALID_FILE_ATTRIBUTES;  // read again when next asked
     if (error != ERROR_SUCCESS) {
         ec = systemError(error);
@@ -384,61 +444,40 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     return true;
 }
 
-// The delete disposition through the handle; the item goes when it is closed.
+// The delete disposition through the handle; the item goes when it is closed. A folder
+// opened to be listed only asks for deletion now, through a second handle to the same
+// folder, so that the error says why it was refused (a sharing violation).
 bool deleteItem(OpenItem& item, std::error_code& ec) {
     ec.clear();
-    const DWORD error = win32::deleteThroughHandle(item->handle.get());
+    HANDLE handle = item->handle.get();
+    HandleOwner deleter;
+    if (!item->canDelete) {
+        deleter.reset(ReOpenFile(handle, DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
+        if (!deleter.valid()) {
+            ec = systemError(GetLastError());
+            return false;
+        }
+        handle = deleter.get();
+    }
+    const DWORD error = win32::deleteThroughHandle(handle);
     if (error != ERROR_SUCCESS) {
         ec = systemError(error);
         return false;
+    }
+    if (item->attributeWriter.valid()) {
+        win32::restoreReadOnly(item->handle.get(), item->attributeWriter.get());
     }
     item.reset();  // the item goes as its handle is closed
     return true;
 }
 
-namespace {
-
-// The name the system gives the item behind an open handle, every link resolved (under
-// Wine the resolved Unix place; NtQueryObject, which GetFinalPathNameByHandleW also
-// asks, but without its 260-character limit under Wine), read once; empty when unknown.
-const std::wstring& finalNameOf(const OpenItemState& state) {
-    if (!state.finalPathRead) {
-        state.finalPathRead = true;
-        std::vector<unsigned char> buffer(1024);
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            ULONG needed = 0;
-            const NTSTATUS status =
-                NtQueryObject(state.handle.get(), ObjectNameInformation, buffer.data(),
-                              static_cast<ULONG>(buffer.size()), &needed);
-            if (status >= 0) {
-                const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
-                state.finalPath.assign(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
-                break;
-            }
-            if (needed <= buffer.size()) break;
-            buffer.resize(needed);
-        }
-    }
-    return state.finalPath;
-}
-
-}  // namespace
-
 // Compares resolved names where links are hidden; true at once elsewhere.
 bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name, std::error_code& ec) {
     ec.clear();
     if (!win32::platformHidesLinks()) return true;
-    if (folder && item) {
-        std::wstring named = finalNameOf(*folder);
-        if (!named.empty() && named.back() != L'\\') named += L'\\';
-        named += name;
-        const std::wstring& final = finalNameOf(*item);
-        if (!final.empty() &&
-            CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), named.c_str(),
-                                 static_cast<int>(named.size()), TRUE) == CSTR_EQUAL) {
-            return true;
-        }
-    }
+    if (folder && item && resolvesAsNamed(*folder, *item, name)) return true;
     // A link the platform does not show: it is left where it is.
     ec = systemError(kLeadsOutside);
     return false;
@@ -446,8 +485,14 @@ bool isItself(const OpenItem& folder, const OpenItem& item, const Name& name, st
 
 // The Windows errors that mean nothing is there.
 bool isNotFound(const std::error_code& ec) {
+    if (ec.category() != std::system_category()) return ec == std::errc::no_such_file_or_directory;
+    return isNotFoundError(static_cast<DWORD>(ec.value()));
+}
+
+// A sharing violation, or a folder not empty yet.
+bool isTransient(const std::error_code& ec) {
     return ec.category() == std::system_category() &&
-           isNotFoundError(static_cast<DWORD>(ec.value()));
+           (ec.value() == ERROR_SHARING_VIOLATION || ec.value() == ERROR_DIR_NOT_EMPTY);
 }
 
 namespace {

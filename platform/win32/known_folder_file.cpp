@@ -34,19 +34,20 @@ DWORD openCheckedFile(int csidl, const std::wstring& path, win32::HandleOwner& f
 
 }  // namespace
 
-// Changes the attribute, then the name, only through the checked handle.
+// Deletes the name through the checked handle, clearing a read-only attribute only when the
+// deletion is refused for it.
 void removeKnownFolderFile(int csidl, const std::wstring& path, std::error_code& ec) {
     ec.clear();
     win32::HandleOwner file;
     DWORD error = openCheckedFile(csidl, path, file);
     if (error == ERROR_SUCCESS) {
-        const DWORD cleared = win32::clearReadOnly(file.get());
-        if (cleared != ERROR_SUCCESS) {
+        DWORD attributeError = ERROR_SUCCESS;
+        error = win32::deleteClearingReadOnly(file.get(), attributeError);
+        if (attributeError != ERROR_SUCCESS) {
             throw std::filesystem::filesystem_error(
                 "permissions", path,
-                std::error_code(static_cast<int>(cleared), std::system_category()));
+                std::error_code(static_cast<int>(attributeError), std::system_category()));
         }
-        error = win32::deleteThroughHandle(file.get());
     }
     if (error != ERROR_SUCCESS) ec.assign(static_cast<int>(error), std::system_category());
 }

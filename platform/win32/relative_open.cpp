@@ -30,11 +30,16 @@ HandleOwner openRelative(HANDLE parent, const std::wstring& name, const Relative
                      FILE_ATTRIBUTE_NORMAL, how.share, how.disposition,
                      how.options | FILE_OPEN_REPARSE_POINT | kSynchronousIo, nullptr, 0);
     if (result < 0) {
-        error = RtlNtStatusToDosError(result);
+        error = errorOfStatus(result);
         return HandleOwner();
     }
     error = ERROR_SUCCESS;
     return HandleOwner(handle);
+}
+
+DWORD errorOfStatus(LONG status) {
+    constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
+    return status == kStatusDeletePending ? ERROR_DELETE_PENDING : RtlNtStatusToDosError(status);
 }
 
 }  // namespace platform::win32

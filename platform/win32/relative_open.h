@@ -27,4 +27,8 @@ struct RelativeOpen {
 [[nodiscard]] HandleOwner openRelative(HANDLE parent, const std::wstring& name,
                                        const RelativeOpen& how, DWORD& error);
 
+// The Windows error for a failed NT call's status, with an item already being deleted
+// reported as such (ERROR_DELETE_PENDING) rather than as access denied.
+DWORD errorOfStatus(LONG status);
+
 }  // namespace platform::win32

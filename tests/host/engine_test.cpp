@@ -155,8 +155,6 @@ TEST_F(Engine, RunsEndWithTheirCodeLinesAndWhatRemains) {
             // clang-format off
         {"complete", [] {}, Success, "ok", ""},
         {"a file in place of the folder", [this] { stdfs::remove_all(game), write(game); }, Success, "manifest desktop menu entry record", ""},
-        {"the shell removes", [&] { s.shellDelete = sim::ShellDelete::removes; }, Success, "ok", ""},
-        {"the shell keeps what it reports removed", [&] { s.shellDelete = sim::ShellDelete::keeps; }, Success, "ok", ""},
         {"entry in the 32-bit view, record with a subkey", [&] {
              s.keys[sim::keyId(RegRoot::localMachine, 0x200, kEntry)] = s.keys[sim::keyId(RegRoot::localMachine, 0, kEntry)];
              s.keys.erase(sim::keyId(RegRoot::localMachine, 0, kEntry));
@@ -220,11 +218,6 @@ TEST_F(Engine, RunsEndWithTheirCodeLinesAndWhatRemains) {
                                 ? std::vector<std::wstring>{}
                                 : std::vector<std::wstring>{
                                       L"runas|/sim/GameUninstaller.exe|77 _qa --elevated"});
-        if (code == Success) {  // the shell is handed Windows separators
-            std::wstring folder = game.wstring();
-            std::replace(folder.begin(), folder.end(), L'/', L'\\');
-            EXPECT_EQ(s.shellDeletes.back(), folder);
-        }
         EXPECT_EQ(read(outside / "canary"), "canary");  // nor made writable through a link
         EXPECT_EQ(stdfs::status(outside / "canary").permissions() & stdfs::perms::owner_write,
                   stdfs::perms::none);

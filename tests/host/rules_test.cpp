@@ -35,10 +35,11 @@ TEST_F(HostTest, GameFolders) {
         L"/short/GAMES~1/G", g + L"/ToRoot/Games/G", g + L"/Link/Moved", L"//nas/Games$/Foo",
         L"/users/other/Games/Foo", L"/usersX/Foo", l + L"/VEXAL/Games/Foo", l + L"/VEXAL/Logs/Foo", l + L"/Other/Logs"};
     // clang-format on
+    platform::fs::OpenItem folder;
     for (const auto& path : refused)
-        EXPECT_FALSE(isRemovableGameFolder(path)) << logging::toUtf8(path);
+        EXPECT_FALSE(openRemovableGameFolder(path, folder)) << logging::toUtf8(path);
     for (const auto& path : accepted)
-        EXPECT_TRUE(isRemovableGameFolder(path)) << logging::toUtf8(path);
+        EXPECT_TRUE(openRemovableGameFolder(path, folder)) << logging::toUtf8(path);
 }
 
 TEST(Rules, NamesAndForms) {

@@ -98,31 +98,6 @@ TEST(ShellStart, OpenAndRunAsStartTheProgramAndTheWalkFindsIt) {
     EXPECT_FALSE(GetHandleInformation(second, &flags));
 }
 
-// Wine 8's IFileOperation answers E_NOTIMPL, so the operation fails and the item stays.
-// COM is left as it was found: uninitialised again after the call, and a multithreaded
-// apartment (where the call fails at once) still initialised.
-TEST(ShellDelete, FailsUnderWineLeavingTheItemAndTheThreadsCom) {
-    gu_test::ScratchFolder folder;
-    const std::wstring file = folder / L"victim.txt";
-    gu_test::writeFile(file);
-    bool deleted[2] = {true, true};
-    HRESULT after[2] = {E_FAIL, E_FAIL};
-    std::thread([&] {
-        deleted[0] = platform::shellDeleteItem(file);
-        after[0] = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_OK only if uninitialised
-        deleted[1] = platform::shellDeleteItem(file);
-        after[1] = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_FALSE: still on
-        for (const HRESULT result : after) {
-            if (SUCCEEDED(result)) CoUninitialize();
-        }
-    }).join();
-    EXPECT_FALSE(deleted[0] || deleted[1]);
-    EXPECT_EQ(after[0], S_OK);
-    EXPECT_EQ(after[1], S_FALSE);
-    EXPECT_TRUE(gu_test::present(file));
-    EXPECT_FALSE(platform::shellDeleteItem(folder / L"missing.txt"));
-}
-
 // Posts WM_QUIT with the exit code 7 when the timer fires.
 void CALLBACK quitFromTimer(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);

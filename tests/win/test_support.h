@@ -54,6 +54,32 @@ inline std::string readFile(const std::wstring& path) {
 }
 
 // An environment variable's value; empty when unset.
+// The removals the program makes, on the item at a path: its folder opened by path, the
+// item below it as the engine opens one (never through a link).
+inline std::uintmax_t removeTreeAt(const std::wstring& path, const platform::fs::RemovalWalk& how,
+                                   std::error_code& ec) {
+    namespace fs = platform::fs;
+    std::filesystem::path item(path);
+    if (!item.has_filename()) item = item.parent_path();
+    fs::OpenItem folder, top;
+    if (!fs::openItem(item.parent_path(), folder, ec) ||
+        !fs::openBelow(folder, item.filename().native(), item.native(), top, ec)) {
+        if (!fs::isNotFound(ec)) return static_cast<std::uintmax_t>(-1);
+        ec.clear();
+        return 0;
+    }
+    return fs::removeTree(top, item.native(), how, ec);
+}
+inline std::uintmax_t removeAllAt(const std::wstring& path, std::error_code& ec) {
+    return removeTreeAt(path, platform::fs::RemovalWalk{}, ec);
+}
+inline bool removeChildAt(const std::wstring& folderPath, const std::wstring& name,
+                          std::error_code& ec) {
+    platform::fs::OpenItem folder;
+    return platform::fs::openItem(folderPath, folder, ec) &&
+           platform::fs::removeChild(folder, name, folderPath + L"\\" + name, ec);
+}
+
 inline std::wstring environment(const wchar_t* name) {
     std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
     value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
@@ -81,7 +107,7 @@ public:
     }
     ~ScratchFolder() {
         std::error_code ec;
-        platform::fs::removeAll(_path, ec);
+        removeAllAt(_path, ec);
         EXPECT_FALSE(present(_path)) << "left behind: " << narrow(_path) << ": " << ec.message();
     }
     ScratchFolder(const ScratchFolder&) = delete;
