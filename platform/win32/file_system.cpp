@@ -278,6 +278,9 @@ const std::wstring& finalNameOf(const OpenItemState& state) {
 // `name`. Under Wine both sides come from the same lookup of a file system that tells
 // letter cases apart, so they must match exactly: a link to a sibling whose name differs
 // only in case is not the item itself. Windows compares names as its file systems do.
+// (Wine resolves a name relative to a folder through the folder's path as it was opened:
+// once a folder above has been moved, what a relative open finds no longer fits here, and
+// is left.)
 bool resolvesAsNamed(const OpenItemState& folder, const OpenItemState& item, const Name& name) {
     std::wstring named = finalNameOf(folder);
     if (named.empty()) return false;

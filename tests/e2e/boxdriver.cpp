@@ -5,7 +5,7 @@
 //       "pressed":..} ({"box":null} when there is none) and presses the button.
 //       Exit 0 done, 1 no such button or the box stayed up, 2 no box.
 //   boxdriver.exe --none-for-ms N   exit 0 when no box shows within N ms, else 1.
-//   boxdriver.exe wait FILE TEXT [HELD]   holds HELD open without delete sharing and then
+//   boxdriver.exe wait FILE TEXT [HELD]   holds HELD (a file or folder) open without delete sharing and then
 //       creates FILE; waits until FILE holds TEXT (exit 0) or 90 s pass (exit 2).
 //   boxdriver.exe short PATH   prints the short (8.3) name of PATH.
 //   <copy>.exe URL   the launcher's stand-in: appends its command line to args.txt beside it.
@@ -144,8 +144,8 @@ int driveBox(DWORD ms, bool expectNone, const std::string& press) {
 // the file, read while another process may hold it open for writing.
 int waitFor(const wchar_t* file, const std::wstring& text, const wchar_t* held) {
     if (held) {
-        if (CreateFileW(held, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE)
+        if (CreateFileW(held, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr) == INVALID_HANDLE_VALUE)
             return 1;
         CloseHandle(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }

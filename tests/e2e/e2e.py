@@ -7,7 +7,7 @@
 #     [--summary FILE] [unittest options such as -k NAME]
 # --summary appends "SAFETY suite=<suite> cases=N canary_bytes=N lost=N gaps=N gap_lost=N
 # status=passed|failed" to FILE (cases and lost: attempts that must hold; gaps: known gaps).
-import argparse, datetime, json, ntpath, os, pathlib, pwd, re, shutil, signal, subprocess, sys, tempfile, time, unittest
+import argparse, datetime, json, ntpath, os, pathlib, pwd, re, shutil, signal, subprocess, sys, tempfile, threading, time, unittest
 
 STATS = {"cases": 0, "canary_bytes": 0, "lost": 0, "gaps": 0, "gap_lost": 0}
 QUESTION = "해당 게임을 삭제하시겠습니까?\n삭제 시 개인 파일(스크린 샷 등) 모두 제거됩니다."
@@ -208,6 +208,22 @@ class Case(unittest.TestCase):
         while not os.path.exists(os.path.dirname(path)):
             path = os.path.dirname(path)
         self.made.append(path)
+
+    # Once ready() holds while the program runs, change() plants the case's change (polled
+    # every 0.2 ms for up to 60 s); returns the event set when it was planted.
+    def during(self, ready, change):
+        planted = threading.Event()
+
+        def watch():
+            end = time.monotonic() + 60
+            while not ready():
+                if time.monotonic() > end:
+                    return
+                time.sleep(0.0002)
+            change()
+            planted.set()
+        threading.Thread(target=watch, daemon=True).start()
+        return planted
 
     # chattr +i (undone after the case), or the case is skipped.
     def immutable(self, path):
@@ -478,7 +494,8 @@ KNOWN_GAPS = []
 # (case, link inside a real game, target): removed as a link, never entered. Wine cannot
 # remove a Unix folder link (RemoveDirectoryW 145), so the run ends with 2 and the link stays.
 LINKS_INSIDE = [("folder_link_in_game_to_outside", r"Content\data", "outside"),
-                ("file_link_in_game_to_outside_file", r"mods\mod.pak", r"outside\gu-canary.bin")]
+                ("file_link_in_game_to_outside_file", r"mods\mod.pak", r"outside\gu-canary.bin"),
+                ("file_link_to_a_sibling_named_in_another_case", r"sub\x.txt", r"C:\Games\SPACERACE\sub\x.txt")]
 # (case, game number, token, title, record's GameNo, lines beyond REMOVED; None: no log may be
 # written[, GamePath naming GAME]) for a real game that is removed. Canaries wait wherever a
 # name with separators leads.
@@ -547,6 +564,8 @@ class Hostile(Case):
 
     def inside(self, name, target):
         self.install_game()
+        if not os.path.exists(self.resolve(target)):
+            self.canary(self.resolve(target))
         self.link(host(GAME + "\\" + name), self.resolve(target))
         parent = GAME + "\\" + name.rsplit("\\", 1)[0]
         self.attempt(record(), 2, TEMP_LINES + [error(REMOVAL, "Remove file failed: " + GAME + "\\" + name)] + [
@@ -606,6 +625,47 @@ class Hostile(Case):
         self.assertFalse(os.path.exists(host(GAME)) or key_exists(RECORD_QA))
 
 
+    # The folder above the game is swapped for a link to a game-shaped tree outside once the
+    # removal has begun (a leftover gone). Wine resolves opens relative to a folder through
+    # the folder's path as it was opened, so what they find now lies outside and is left:
+    # the run ends with 2 (on Windows the real game would go), the outside stays.
+    def test_folder_above_swapped_for_a_link_after_the_judgement(self):
+        self.install_game()
+        temp = host(GAME + r"\.vexal_temp")
+        for i in range(500):
+            self.write(os.path.join(temp, f"part{i}.tmp"), b"")
+        for name in ["bin\\game.exe"] + LEFTOVER_NAMES:
+            self.canary(os.path.join(self.outside, "SpaceRace", *name.split("\\")))
+        games, moved = host(r"C:\Games"), host(r"C:\Games.moved")
+        self.made += [moved, games]
+        self.canaries[os.path.join(moved, "gu-canary.bin")] = self.canaries.pop(os.path.join(games, "gu-canary.bin"))
+        planted = self.during(lambda: len(os.listdir(temp)) < 501,
+                              lambda: (os.rename(games, moved), os.symlink(self.outside, games)))
+        self.attempt(record(), 2, None)
+        self.assertTrue(planted.is_set(), "the swap came too late")
+
+    # A link to a tree with a combined manifest appears at the game's name once the game is
+    # gone; the step that runs after the folder has nothing to find.
+    def test_link_at_the_game_name_once_the_folder_is_gone(self):
+        self.install_game()
+        planted = self.during(lambda: not os.path.lexists(host(GAME)), lambda: os.symlink(self.outside, host(GAME)))
+        self.attempt(record(), 1, REMOVED)
+        self.assertTrue(planted.is_set())
+
+    # A second name in the game of a read-only file elsewhere: the name goes, the file keeps
+    # its bytes and its read-only attribute.
+    def test_hard_link_in_game_to_a_read_only_file_elsewhere(self):
+        self.install_game()
+        other = host(r"C:\windows\gu-readonly.bin")
+        self.canary(other)
+        self.made.append(other)
+        os.chmod(other, 0o444)
+        os.link(other, host(GAME + r"\bin\shared.dll"))
+        self.attempt(record(), 1, REMOVED)
+        self.assertFalse(os.path.exists(host(GAME)))
+        self.assertEqual(os.stat(other).st_mode & 0o777, 0o444, "the other name lost its read-only attribute")
+
+
 add_rows(Hostile, REFUSED_FOLDERS, Hostile.refused)
 add_rows(Hostile, KNOWN_GAPS, Hostile.known_gap, known_gaps=True)
 add_rows(Hostile, LINKS_INSIDE, Hostile.inside)
@@ -653,6 +713,18 @@ class Faults(Case):
         self.assertEqual(self.remaining(files), [host(held)])
         self.release(run)
         self.assertTrue(key_exists(RECORD_QA))
+
+    # A folder of the game held open without delete sharing (a command window inside it) is
+    # still emptied; only the folder and those above it stay.
+    def test_folder_held_open_is_emptied_and_reported(self):
+        files = self.install_game(files=5)
+        held = GAME + r"\Content"
+        run = self.hold(held)
+        self.attempt(record(), 2, TEMP_LINES + [error(REMOVAL, "Remove dir failed: " + p) for p in (held, GAME)]
+                     + [error("_deleteGameFolder", "Failed to delete game folder: " + GAME), failed(2)])
+        self.assertEqual(self.remaining(files), [])
+        self.assertEqual(os.listdir(host(GAME)), ["Content"])
+        self.release(run)
 
     # The log cannot be written (its folder missing, or the file held by another writer):
     # its lines are lost, the folder is not made, and the uninstall succeeds.
