@@ -63,8 +63,11 @@ struct OpenItemState {
     bool handedOut = false;        // the listing has given an entry
     bool clearedReadOnly = false;  // clearReadOnly changed its mode
 
+    int fd = -1;  // what is not a folder: a descriptor of the item itself (O_PATH)
+
     ~OpenItemState() {
         if (listing != nullptr) ::closedir(listing);
+        if (fd >= 0) ::close(fd);
         ::close(parentFd);
     }
 };
@@ -99,8 +102,28 @@ bool openAt(int parentFd, const std::string& name, const std::string& path, Open
             return false;
         }
     }
+    if (state->kind != ItemKind::directory) {
+        // Held like a Windows handle: attribute changes reach this item, whatever is put
+        // at its name later; its kind and mode are what the descriptor shows.
+        state->fd = ::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW);
+        if (state->fd < 0 || ::fstat(state->fd, &status) != 0) {
+            ec = lastError();
+            return false;
+        }
+        state->mode = status.st_mode & 07777;
+        state->kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
+                      : S_ISLNK(status.st_mode) ? ItemKind::link
+                                                : ItemKind::file;
+    }
     item = std::move(state);
     return true;
+}
+
+// Changes the mode of the open item itself: a folder through its listing's descriptor, a
+// file through its own (the /proc name of an O_PATH descriptor leads to that very file).
+bool changeMode(const OpenItemState& item, mode_t mode) {
+    if (item.listing != nullptr) return ::fchmod(::dirfd(item.listing), mode) == 0;
+    return ::chmod(("/proc/self/fd/" + std::to_string(item.fd)).c_str(), mode) == 0;
 }
 
 }  // namespace
@@ -170,8 +193,7 @@ void rewindListing(const OpenItem& folder) {
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
     if (injected(sim::FsOp::makeWritable, item->path, ec)) return false;
-    if (isReadOnly(item) && ::fchmodat(item->parentFd, item->name.c_str(), item->mode | S_IWUSR,
-                                       AT_SYMLINK_NOFOLLOW) != 0) {
+    if (isReadOnly(item) && !changeMode(*item, item->mode | S_IWUSR)) {
         ec = lastError();
         return false;
     }
@@ -189,27 +211,17 @@ bool deleteItem(OpenItem& item, std::error_code& ec) {
         ec = std::make_error_code(std::errc::permission_denied);
         return false;
     }
-    // A file whose mode was changed for its deletion and that has other names gets its mode
-    // back through a descriptor of the file itself, opened before its name goes.
-    int file = -1;
-    struct stat status {};
-    if (item->clearedReadOnly &&
-        (file = ::openat(item->parentFd, item->name.c_str(), O_PATH | O_NOFOLLOW)) >= 0 &&
-        (::fstat(file, &status) != 0 || status.st_nlink <= 1)) {
-        ::close(file);
-        file = -1;
-    }
     const int flags = item->kind == ItemKind::directory ? AT_REMOVEDIR : 0;
-    const bool removed = ::unlinkat(item->parentFd, item->name.c_str(), flags) == 0;
-    if (!removed) ec = lastError();
-    if (file >= 0) {
-        if (removed) {
-            const std::string fd = "/proc/self/fd/" + std::to_string(file);
-            (void)::chmod(fd.c_str(), item->mode & ~static_cast<mode_t>(0222));
-        }
-        ::close(file);
+    if (::unlinkat(item->parentFd, item->name.c_str(), flags) != 0) {
+        ec = lastError();
+        return false;
     }
-    if (!removed) return false;
+    // A file whose mode was changed for its deletion keeps it for its other names.
+    struct stat status {};
+    if (item->clearedReadOnly && item->fd >= 0 && ::fstat(item->fd, &status) == 0 &&
+        status.st_nlink > 0) {
+        (void)changeMode(*item, item->mode & ~static_cast<mode_t>(0222));
+    }
     item.reset();
     return true;
 }

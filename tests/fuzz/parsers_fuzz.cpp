@@ -7,6 +7,7 @@
 
 #include "engine/game_folder_rules.h"
 #include "fuzz_common.h"
+#include "platform/path_names.h"
 #include "platform/sim/sim.h"
 
 namespace {
@@ -41,7 +42,7 @@ void checkPaths(const std::wstring& text) {
                 text.find_first_of(std::wstring(L"\\/:\0", 4)) == std::wstring::npos));
     bool removable = false;
     try {
-        removable = isRemovableGameFolder(text);
+        removable = isRemovableGameFolder(text, platform::finalPathName(text));
     } catch (const std::filesystem::filesystem_error&) {  // a status that cannot be read
     }
     const std::wstring form = comparablePath(text);

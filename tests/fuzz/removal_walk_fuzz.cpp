@@ -60,11 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return from[input.ConsumeIntegralInRange<std::size_t>(0, from.size() - 1)];
     };
 
-    // A random tree: folders, files (some read-only) and links to places outside and inside.
+    // A random tree: folders, files (some read-only), links to places outside and inside,
+    // second names of a read-only file outside.
     std::vector<stdfs::path> folders = {game}, items;
     for (int i = 0, count = input.ConsumeIntegralInRange(1, 14); i < count; ++i) {
         items.push_back(pick(folders) / ("n" + std::to_string(i)));
-        switch (input.ConsumeIntegralInRange(0, 3)) {
+        switch (input.ConsumeIntegralInRange(0, 4)) {
             case 0:
                 stdfs::create_directory(items.back());
                 folders.push_back(items.back());
@@ -76,21 +77,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 2:
                 stdfs::create_symlink(pick(targets), items.back());
                 break;
+            case 3:
+                stdfs::create_hard_link(outside / "ro.txt", items.back());
+                break;
             default:  // possibly to a folder above it
                 stdfs::create_symlink(pick(folders), items.back());
         }
     }
     const auto before = snapshot(outside);
 
-    // At random moments the item the walk is about to act on, or its folder, becomes a link
-    // to the outside.
+    // At random moments the item the walk is about to act on, or its folder (the game folder
+    // itself included, once it has been opened), becomes a link to the outside.
     int moved = 0;
     platform::sim::state().onFsOp = [&](platform::sim::FsOp, const std::string& path) {
         const stdfs::path at(path);
         if (input.remaining_bytes() == 0 || path.rfind(game.string() + "/", 0) != 0) return;
         const int choice = input.ConsumeIntegralInRange(0, 7);
         const stdfs::path swapped = choice == 0 ? at : at.parent_path();
-        if (choice > 1 || swapped == game) return;
+        if (choice > 1) return;
         std::error_code ec;
         stdfs::rename(swapped, limbo / std::to_string(moved++), ec);
         if (!ec) stdfs::create_symlink(choice == 0 ? pick(targets) : outside / "sub", swapped, ec);
@@ -99,17 +103,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One of the three ways the program removes: the engine's walk, the whole-tree
     // removal, one item of a folder.
     std::error_code ec;
+    platform::fs::OpenItem top;
+    const stdfs::path folder = input.ConsumeBool() ? game : items.front().parent_path();
     try {
-        switch (input.ConsumeIntegralInRange(0, 2)) {
-            case 0:
-                platform::fs::removeTree(game, platform::fs::RemovalWalk{true}, ec);
-                break;
-            case 1:
-                platform::fs::removeAll(game, ec);
-                break;
-            default:
-                platform::fs::removeChild(items.front().parent_path(),
-                                          items.front().filename().native(), ec);
+        if (platform::fs::openItem(folder, top, ec)) {
+            switch (input.ConsumeIntegralInRange(0, 2)) {
+                case 0:
+                    platform::fs::removeTree(top, folder.native(), platform::fs::RemovalWalk{true},
+                                             ec);
+                    break;
+                case 1:
+                    platform::fs::removeAll(top, folder.native(), ec);
+                    break;
+                default:
+                    platform::fs::removeChild(top, items.front().filename().native(),
+                                              items.front().native(), ec);
+            }
         }
     } catch (const stdfs::filesystem_error&) {
         // A removal may end with an exception; what it left outside is checked all the same.
