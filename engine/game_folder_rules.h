@@ -10,9 +10,9 @@
 // controls, wildcards, a colon past the drive's) and no component made of dots and spaces
 // alone (".", ".."), that is not a link itself and that is kept by none of the platform's
 // protected folders (it neither is nor holds one, nor lies where one's guard keeps games
-// away: inside the Windows folder, directly in the users folder, ...), under any of its
-// names: as written, with its short names made long, and as its final path (links above
-// it and mapped drives resolved). Extended-length forms ("\\?\C:\...", "\\?\UNC\...") are
+// away: inside the Windows folder, anywhere in another user's profile, ...), under any of
+// its names: as written, with its short names made long, and as its final path (links
+// above it and mapped drives resolved). Extended-length forms ("\\?\C:\...", "\\?\UNC\...") are
 // judged in their plain form. Throws std::filesystem::filesystem_error ("exists") when
 // the folder's status cannot be read.
 bool isRemovableGameFolder(const std::wstring& path);

@@ -1,11 +1,15 @@
 // The walk from a known folder to the folder of an item, one checked name at a time.
 #include "platform/win32/known_folder_walk.h"
 
+#include <cwchar>
 #include <vector>
+
+#include <userenv.h>
 
 #include "platform/shell.h"
 #include "platform/win32/handle_path.h"
 #include "platform/win32/relative_open.h"
+#include "platform/win32/text_buffer.h"
 
 namespace platform::win32 {
 namespace {
@@ -33,6 +37,19 @@ std::vector<std::wstring> namesBelow(const std::wstring& folder, const std::wstr
 }
 
 }  // namespace
+
+// GetUserProfileDirectoryW, which says how much room it needs when the buffer is short.
+std::wstring userProfileFolder() {
+    HandleOwner token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    return grownText([&token](wchar_t* buffer, DWORD size) {
+        DWORD needed = size;
+        if (GetUserProfileDirectoryW(token.get(), buffer, &needed)) {
+            return static_cast<DWORD>(wcsnlen(buffer, size));
+        }
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? needed : 0;
+    });
+}
 
 bool isItemAt(HANDLE item, bool folder, const std::wstring& expected,
               BY_HANDLE_FILE_INFORMATION& info) {

@@ -27,6 +27,10 @@ struct ItemFolder {
     std::wstring itemPath;  // the final path the item must have
 };
 
+// The user's profile folder as the system records it (GetUserProfileDirectoryW on the
+// process token, kept where only administrators write); empty when the query fails.
+std::wstring userProfileFolder();
+
 // Opens the known folder `csidl` through whatever links lead to it and reads its final
 // path, then each folder between it and the item at `path` from the folder before without
 // following links; each must be a plain folder (no reparse point) at the final path the

@@ -472,6 +472,7 @@ REFUSED_FOLDERS = [
     ("mapped_drive_to_windows", "D:\\windows", "drive", "d:", "C:\\"),
     ("inside_windows", r"C:\windows\gu-victim\Tools", "victim", r"C:\windows\gu-victim\Tools"),
     ("other_users_profile", r"C:\users\gu-other", "victim", r"C:\users\gu-other"),
+    ("deep_in_other_users_profile", r"C:\users\gu-other\Documents\Game", "victim", r"C:\users\gu-other\Documents\Game"),
 ]
 # Folders the rules accept although they are not a game's: expected failures until refused.
 KNOWN_GAPS = []
