@@ -6,6 +6,7 @@
 
 #include <userenv.h>
 
+#include "platform/path_names.h"
 #include "platform/shell.h"
 #include "platform/win32/handle_path.h"
 #include "platform/win32/relative_open.h"
@@ -34,6 +35,13 @@ std::vector<std::wstring> namesBelow(const std::wstring& folder, const std::wstr
     }
     names.push_back(path.substr(start));
     return names;
+}
+
+// True when the final path `place` is the user's profile folder or lies below it, both
+// compared as final paths.
+bool inUserProfile(const std::wstring& place) {
+    const std::wstring profile = finalPathName(userProfileFolder());
+    return !profile.empty() && (sameNames(place, profile) || !namesBelow(profile, place).empty());
 }
 
 }  // namespace
@@ -69,8 +77,10 @@ DWORD openItemFolder(int csidl, const std::wstring& path, ItemFolder& out) {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) return GetLastError();
+    // The user's own hive names the folder: as administrator nothing is done in it unless
+    // it lies in the user's profile.
     std::wstring expected = finalPathOfHandle(folder.get());
-    if (expected.empty()) return kNotWhereExpected;
+    if (expected.empty() || !inUserProfile(expected)) return kNotWhereExpected;
 
     RelativeOpen how;
     how.access = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
