@@ -61,19 +61,32 @@ bool isAdministrativeShare(const std::wstring& path) {
            (share.size() == 2 && share[1] == L'$' && share[0] >= L'A' && share[0] <= L'Z');
 }
 
-// A protected folder in comparable form, as named or as its final path.
+// A protected folder in comparable form, as named or as its final path, with the forms of
+// the user's own profile where its guard allows games.
 struct KeptForm {
     std::wstring form;
     platform::FolderGuard guard;
+    std::vector<std::wstring> own;
 };
+
+// The path in comparable form and its final path's, the empty ones (an empty path, an
+// absent item) left out.
+std::vector<std::wstring> comparableForms(const std::wstring& path) {
+    std::vector<std::wstring> forms;
+    for (const std::wstring& form : {path, platform::finalPathName(path)}) {
+        const std::wstring comparable = comparablePath(form);
+        if (!comparable.empty()) forms.push_back(comparable);
+    }
+    return forms;
+}
 
 // The protected folders in comparable form, each also as its final path when that differs.
 std::vector<KeptForm> protectedForms() {
     std::vector<KeptForm> forms;
     for (const auto& folder : platform::protectedFolders()) {
-        for (const std::wstring& form : {folder.path, platform::finalPathName(folder.path)}) {
-            const std::wstring kept = comparablePath(form);
-            if (!kept.empty()) forms.push_back(KeptForm{kept, folder.guard});
+        const std::vector<std::wstring> own = comparableForms(folder.own);
+        for (const std::wstring& kept : comparableForms(folder.path)) {
+            forms.push_back(KeptForm{kept, folder.guard, own});
         }
     }
     return forms;
@@ -102,8 +115,12 @@ bool keptBy(const std::wstring& game, const KeptForm& kept) {
             return false;
         case platform::FolderGuard::wholeTree:
             return isBelow(game, folder);
-        case platform::FolderGuard::children:
-            return isChild(game, folder);
+        case platform::FolderGuard::otherProfiles:
+            // Every profile but the user's own, at any depth; the own profile's folders
+            // are kept by guards of their own.
+            return isBelow(game, folder) &&
+                   std::none_of(kept.own.begin(), kept.own.end(),
+                                [&game](const std::wstring& own) { return isBelow(game, own); });
         case platform::FolderGuard::platformData: {
             // "VEXAL*" directly in the folder, and its "Logs" and "tmpgamemanifest".
             const auto isPlatformFolder = [&folder](const std::wstring& path) {

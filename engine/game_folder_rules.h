@@ -12,7 +12,7 @@
 // controls, wildcards, a colon past the drive's) and no component made of dots and spaces
 // alone (".", ".."), that is kept by none of the platform's protected folders (it neither
 // is nor holds one, nor lies where one's guard keeps games away: inside the Windows folder,
-// directly in the users folder, ...), under any of its names: as written, with its short
+// anywhere in another user's profile, ...), under any of its names: as written, with its short
 // names made long, and as `finalPath`, the final path of the folder's open handle (links
 // above it and mapped drives resolved; empty when there is no folder). Extended-length
 // forms ("\\?\C:\...", "\\?\UNC\...") are judged in their plain form.

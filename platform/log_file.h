@@ -16,11 +16,12 @@ public:
     LogFile& operator=(const LogFile&) = delete;
 
     // Opens path for writing at its end, creating the file (never its folder). Fails when
-    // the folder is missing or another writer holds the file. On Windows, where the
-    // program writes as administrator into folders the user controls, path must lie below
-    // the local application data folder; each name below it is opened from the folder
-    // before without following links, and the open fails unless every folder is a plain
-    // folder and the file a plain file with one name, each at its expected final path.
+    // the folder is missing or another writer holds the file. On Windows, where the program
+    // writes as administrator into folders the user controls, path must lie below the local
+    // application data folder, and that folder in the user's profile as the system records
+    // it; each name below it is opened from the folder before without following links, and
+    // the open fails unless every folder is a plain folder and the file a plain file with
+    // one name, each at its expected final path.
     [[nodiscard]] bool open(const std::wstring& path);
     bool isOpen() const;
     // The file's size when it was opened: zero for a new or empty file.

@@ -48,22 +48,25 @@ namespace platform {
 
 // How a protected folder keeps game folders away.
 enum class FolderGuard {
-    itself,        // a game folder may neither be it nor hold it
-    wholeTree,     // nor lie anywhere below it (the Windows folder, shared system folders)
-    children,      // nor be a direct child of it (the users folder: every profile)
-    platformData,  // its "VEXAL*" folders and their "Logs" and "tmpgamemanifest" folders
-                   // are kept like itself (the local application data folder)
+    itself,         // a game folder may neither be it nor hold it
+    wholeTree,      // nor lie anywhere below it (the Windows folder, shared system folders)
+    otherProfiles,  // nor lie anywhere below it but below `own` (the users folder: every
+                    // profile but the user's own, which keeps the guards of its folders)
+    platformData,   // its "VEXAL*" folders and their "Logs" and "tmpgamemanifest" folders
+                    // are kept like itself (the local application data folder)
 };
 
 // A folder that no removal may name or contain, and how far it is kept.
 struct ProtectedFolder {
     std::wstring path;
     FolderGuard guard = FolderGuard::itself;
+    std::wstring own = {};  // otherProfiles: the user's own profile, below which games may lie
 };
 
 // The protected folders: the Windows and system folders, the Program Files roots and
 // their Common Files folders, ProgramData and its Microsoft folder, the user profiles
-// root, the user's profile and its known folders, the local and roaming application data
+// root (with the user's profile as the system records it, empty when that query fails),
+// the user's profile and its known folders, the local and roaming application data
 // folders. Queries that fail are left out.
 std::vector<ProtectedFolder> protectedFolders();
 

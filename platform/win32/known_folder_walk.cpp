@@ -1,11 +1,16 @@
 // The walk from a known folder to the folder of an item, one checked name at a time.
 #include "platform/win32/known_folder_walk.h"
 
+#include <cwchar>
 #include <vector>
 
+#include <userenv.h>
+
+#include "platform/path_names.h"
 #include "platform/shell.h"
 #include "platform/win32/handle_path.h"
 #include "platform/win32/relative_open.h"
+#include "platform/win32/text_buffer.h"
 
 namespace platform::win32 {
 namespace {
@@ -32,7 +37,27 @@ std::vector<std::wstring> namesBelow(const std::wstring& folder, const std::wstr
     return names;
 }
 
+// True when the final path `place` is the user's profile folder or lies below it, both
+// compared as final paths.
+bool inUserProfile(const std::wstring& place) {
+    const std::wstring profile = finalPathName(userProfileFolder());
+    return !profile.empty() && (sameNames(place, profile) || !namesBelow(profile, place).empty());
+}
+
 }  // namespace
+
+// GetUserProfileDirectoryW, which says how much room it needs when the buffer is short.
+std::wstring userProfileFolder() {
+    HandleOwner token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    return grownText([&token](wchar_t* buffer, DWORD size) {
+        DWORD needed = size;
+        if (GetUserProfileDirectoryW(token.get(), buffer, &needed)) {
+            return static_cast<DWORD>(wcsnlen(buffer, size));
+        }
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? needed : 0;
+    });
+}
 
 bool isItemAt(HANDLE item, bool folder, const std::wstring& expected,
               BY_HANDLE_FILE_INFORMATION& info) {
@@ -52,8 +77,10 @@ DWORD openItemFolder(int csidl, const std::wstring& path, ItemFolder& out) {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) return GetLastError();
+    // The user's own hive names the folder: as administrator nothing is done in it unless
+    // it lies in the user's profile.
     std::wstring expected = finalPathOfHandle(folder.get());
-    if (expected.empty()) return kNotWhereExpected;
+    if (expected.empty() || !inUserProfile(expected)) return kNotWhereExpected;
 
     RelativeOpen how;
     how.access = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;

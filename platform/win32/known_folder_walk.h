@@ -27,12 +27,17 @@ struct ItemFolder {
     std::wstring itemPath;  // the final path the item must have
 };
 
+// The user's profile folder as the system records it (GetUserProfileDirectoryW on the
+// process token, kept where only administrators write); empty when the query fails.
+std::wstring userProfileFolder();
+
 // Opens the known folder `csidl` through whatever links lead to it and reads its final
-// path, then each folder between it and the item at `path` from the folder before without
-// following links; each must be a plain folder (no reparse point) at the final path the
-// names give. ERROR_SUCCESS with `out` filled; else the failing open's error,
-// ERROR_BAD_PATHNAME when `path` does not lie below the known folder, or
-// kNotWhereExpected when a folder is not where it belongs.
+// path, which must be the user's profile folder or lie below it (final paths compared:
+// the user's own hive names the known folders); then opens each folder between it and the
+// item at `path` from the folder before without following links; each must be a plain
+// folder (no reparse point) at the final path the names give. ERROR_SUCCESS with `out`
+// filled; else the failing open's error, ERROR_BAD_PATHNAME when `path` does not lie below
+// the known folder, or kNotWhereExpected when a folder is not where it belongs.
 [[nodiscard]] DWORD openItemFolder(int csidl, const std::wstring& path, ItemFolder& out);
 
 // True when the item open as `item` is a folder or not, as `folder` says, and its final

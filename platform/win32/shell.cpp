@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "platform/win32/handle_owner.h"
+#include "platform/win32/known_folder_walk.h"
 #include "platform/win32/text_buffer.h"
 
 namespace platform {
@@ -130,7 +131,9 @@ std::vector<ProtectedFolder> protectedFolders() {
     if (!programData.empty()) add(programData + L"\\Microsoft", FolderGuard::wholeTree);
     std::wstring users = knownFolder(FOLDERID_UserProfiles);
     if (users.empty()) users = parentFolder(knownFolder(FOLDERID_Profile));
-    add(users, FolderGuard::children);
+    if (!users.empty()) {
+        folders.push_back({users, FolderGuard::otherProfiles, win32::userProfileFolder()});
+    }
     for (const KNOWNFOLDERID* id : kAfterUsers) add(knownFolder(*id), FolderGuard::itself);
     add(knownFolder(FOLDERID_LocalAppData), FolderGuard::platformData);
     return folders;

@@ -23,6 +23,10 @@ READ_INFO, REMOVAL = "_readGameInfo", "_removeDirectoriesRecursive"
 # Keys a case may set up; every case starts with all of them deleted.
 MANAGED_KEYS = [r"HKEY_CURRENT_USER\Software\ORBA_qa", r"HKEY_CURRENT_USER\Software\ORBA",
                 UNINSTALL + r"\VexalLauncher_qa", "HKEY_LOCAL_MACHINE\\" + ENTRY]
+# Known folders a case may move (User Shell Folders values) and what every case starts and
+# ends with: the prefix's own values.
+SHELL_FOLDERS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+MANAGED_VALUES = {"Desktop": r"%USERPROFILE%\Desktop", "Local AppData": r"%USERPROFILE%\AppData\Local"}
 # Another game's record and uninstall entry: they must survive every case.
 NEIGHBOUR_RECORD = r"HKEY_CURRENT_USER\Software\ORBA_qa\Apps\78"
 NEIGHBOUR_ENTRY = UNINSTALL + r"\Vexal_qa App 78"
@@ -140,9 +144,12 @@ def key_exists(key):
     return wine(["reg", "query", key, "/reg:64"], check=False)[0] == 0
 
 
-# Deletes the managed keys, then imports `body` (lines of a .reg file).
+# Deletes the managed keys and puts the managed values back, then imports `body` (lines of a
+# .reg file).
 def set_registry(body):
-    lines = ["Windows Registry Editor Version 5.00", ""] + [f"[-{k}]" for k in MANAGED_KEYS]
+    lines = ["Windows Registry Editor Version 5.00", ""] + [f"[-{k}]" for k in MANAGED_KEYS] + [f"[{SHELL_FOLDERS}]"]
+    lines += [f'"{name}"=hex(2):' + ",".join(f"{b:02x}" for b in (value + "\0").encode("utf-16-le"))
+              for name, value in MANAGED_VALUES.items()]
     with open(os.path.join(R.work, "state.reg"), "wb") as f:
         f.write("\r\n".join(lines + ["", body, ""]).encode("utf-16"))
     wine(["regedit", "/S", r"C:\gu-e2e\state.reg"])
@@ -488,6 +495,7 @@ REFUSED_FOLDERS = [
     ("mapped_drive_to_windows", "D:\\windows", "drive", "d:", "C:\\"),
     ("inside_windows", r"C:\windows\gu-victim\Tools", "victim", r"C:\windows\gu-victim\Tools"),
     ("other_users_profile", r"C:\users\gu-other", "victim", r"C:\users\gu-other"),
+    ("deep_in_other_users_profile", r"C:\users\gu-other\Documents\Game", "victim", r"C:\users\gu-other\Documents\Game"),
 ]
 # Folders the rules accept although they are not a game's: expected failures until refused.
 KNOWN_GAPS = []
@@ -510,9 +518,10 @@ NAMES = [
      [("_deleteTmpManifest", r"Tmp manifest name refused: tmpgamemanifest_..\..\..\..\Desktop\x_qa.upf")]),
     ("extended_length_game_path", "77", "_qa", TITLE, "77", [], "\\\\?\\" + GAME),
 ]
-# (case, item replaced by a link, hard link or not, target, file the program reaches in a
-# linked folder): the game is removed, the target keeps its bytes and gains no file. Log rows
-# leave no log; the others log their steps but the refused one.
+# (case, item replaced by a link or "shell:<value>" for a known folder moved there in User
+# Shell Folders, hard link or not, target, files the program reaches in a linked folder): the
+# game is removed, the target keeps its bytes and gains no file. Rows that reach the log leave
+# no log; the others log their steps but the refused one.
 LINKED = [
     ("log_folder_link_to_outside", r"{local}\VEXALqa\Logs", False, "outside", "GameUninstaller.log"),
     ("log_file_link_to_system_file", r"{local}\VEXALqa\Logs\GameUninstaller.log", False, r"C:\windows\gu-log.bin", None),
@@ -521,6 +530,9 @@ LINKED = [
     ("shortcut_folder_link_to_outside", r"{programs}\VEXAL_qa", False, "outside", TITLE + "_qa.url"),
     ("desktop_shortcut_link_to_outside", r"{user}\Desktop\Space Race_qa.url", False, r"outside\Space Race_qa.url", None),
     ("tmp_manifest_folder_link_to_outside", r"{local}\VEXAL\tmpgamemanifest", False, "outside", "tmpgamemanifest_77_qa.upf"),
+    ("desktop_moved_to_admin_only_folder", "shell:Desktop", False, r"C:\windows\gu-desk", TITLE + "_qa.url"),
+    ("local_appdata_moved_out_of_the_profile", "shell:Local AppData", False, r"C:\windows\gu-local",
+     (r"VEXALqa\Logs\GameUninstaller.log", r"VEXAL\tmpgamemanifest\tmpgamemanifest_77_qa.upf")),
 ]
 
 
@@ -610,17 +622,23 @@ class Hostile(Case):
 
     def linked(self, item, hard, target, reached):
         self.install_game()
-        target = self.resolve(target)
+        win_target, target = target, self.resolve(target)
+        reached = (reached,) if isinstance(reached, str) else reached
         if not target.startswith(self.outside):
             self.made.append(target)
-        if reached:  # a canary named like what the program reaches in the folder
-            self.canary(os.path.join(target, reached))
-        elif not os.path.basename(target).startswith("new"):  # "new...": a link to nothing
+        for name in reached or ():  # canaries named like what the program reaches in the folder
+            self.canary(os.path.join(target, *name.split("\\")))
+        if not reached and not os.path.basename(target).startswith("new"):  # "new...": a link to nothing
             self.canary(target)
-        self.link(host(self.expand(item)), target, os.link if hard else os.symlink)
+        body = record()
+        if item.startswith("shell:"):
+            body += f'\r\n\r\n[{SHELL_FOLDERS}]\r\n"{item[6:]}"="' + win_target.replace("\\", "\\\\") + '"'
+            self.addCleanup(set_registry, "")  # the prefix's own folders back for the suites after
+        else:
+            self.link(host(self.expand(item)), target, os.link if hard else os.symlink)
         watched = target if reached else os.path.dirname(target)
         before = sorted(os.listdir(watched))
-        self.attempt(record(), 1, None if "VEXALqa" in item else REMOVED)
+        self.attempt(body, 1, None if "VEXALqa" in item + str(reached) else REMOVED)
         self.assertEqual(sorted(os.listdir(watched)), before, "a file appeared where the link leads")
         self.assertFalse(os.path.exists(host(GAME)) or key_exists(RECORD_QA))
 

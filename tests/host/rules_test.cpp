@@ -15,7 +15,8 @@ TEST_F(HostTest, GameFolders) {
     sim::state().shortNames = {{L"/short/DESKTO~1", desktop.wstring()}, {L"/short/GAMES~1", g}};
     sim::state().protectedFolders.push_back({L"/home/user/.local/share"});
     sim::state().protectedFolders.push_back({L"/win", platform::FolderGuard::wholeTree});
-    sim::state().protectedFolders.push_back({L"/users", platform::FolderGuard::children});
+    sim::state().protectedFolders.push_back(
+        {L"/users", platform::FolderGuard::otherProfiles, L"/users/me"});
     sim::state().protectedFolders.push_back({l, platform::FolderGuard::platformData});
     // clang-format off
     const std::vector<std::wstring> refused = {
@@ -28,12 +29,13 @@ TEST_F(HostTest, GameFolders) {
         L"/opt/game:stream", L"/opt/ga*e", L"/opt/gam?", L"/opt/<game>", L"/opt/\"game\"", L"/opt/a|b",
         L"/opt/ga\tme", L"/opt/game\r\n/x", L"//server/C$/Games", L"//nas/Admin$/Foo",
         // Guards: the whole Windows folder, each profile, the platform's own folders.
-        L"/win/Vendor/Tools", L"/WIN/a/b/c/d", L"/users/other", l + L"/VEXAL", l + L"/vexal_qa",
+        L"/win/Vendor/Tools", L"/WIN/a/b/c/d", L"/users/other", L"/users/other/Docs/Game", L"/users/me",
+        L"/users/me2/Game", l + L"/VEXAL", l + L"/vexal_qa",
         l + L"/VEXALqa/Logs", l + L"/VEXAL/tmpgamemanifest"};
     const std::vector<std::wstring> accepted = {
         L"/opt/games/Foo", L"/home/user/Games/Foo", L"/usr/games/Foo", L"/home/user2", L"/home/user/.local/share/Foo",
         L"/short/GAMES~1/G", g + L"/ToRoot/Games/G", g + L"/Link/Moved", L"//nas/Games$/Foo",
-        L"/users/other/Games/Foo", L"/usersX/Foo", l + L"/VEXAL/Games/Foo", l + L"/VEXAL/Logs/Foo", l + L"/Other/Logs"};
+        L"/users/me/Games/Foo", L"/usersX/Foo", l + L"/VEXAL/Games/Foo", l + L"/VEXAL/Logs/Foo", l + L"/Other/Logs"};
     // clang-format on
     platform::fs::OpenItem folder;
     for (const auto& path : refused)

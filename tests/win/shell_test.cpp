@@ -44,7 +44,8 @@ TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
         {programData + L"\\Microsoft", FolderGuard::wholeTree},
         {environment(L"PUBLIC"), FolderGuard::itself},
         {profile, FolderGuard::itself},
-        {profile.substr(0, profile.find_last_of(L'\\')), FolderGuard::children},  // users' root
+        {profile.substr(0, profile.find_last_of(L'\\')),
+         FolderGuard::otherProfiles},  // users' root
         {folderPath(platform::kCsidlDesktopCreate), FolderGuard::itself},
         {folderPath(platform::kCsidlProgramsCreate), FolderGuard::itself},
         {folderPath(CSIDL_PERSONAL), FolderGuard::itself},
@@ -54,7 +55,8 @@ TEST(ShellFolders, FolderPathAndProtectedFoldersNameTheSystemAndUserFolders) {
     };
     for (const auto& row : expected) {
         EXPECT_TRUE(!row.first.empty() && std::any_of(folders.begin(), folders.end(), [&](auto& f) {
-            return samePath(f.path, row.first) && f.guard == row.second;
+            return samePath(f.path, row.first) && f.guard == row.second &&
+                   (f.guard != FolderGuard::otherProfiles || samePath(f.own, profile));
         })) << narrow(row.first);
     }
 }
