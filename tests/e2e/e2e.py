@@ -760,6 +760,19 @@ class Faults(Case):
         if held:
             self.release(run)
 
+    # The record names the game through a link above its folder; a game process started by
+    # the folder's own path is still found, through the final path of the folder's handle.
+    def test_game_running_by_its_real_path_ends_with_7(self):
+        files = self.install_game()
+        self.link(host(r"C:\Lib"), host(r"C:\Games"))
+        shutil.copyfile(os.path.join(R.work, "boxdriver.exe"), host(GAME + r"\bin\run.exe"))
+        start([GAME + r"\bin\run.exe", "wait", r"C:\gu-e2e\never", "never"], limit=90)
+        time.sleep(1.0)
+        self.attempt(record(path=r"C:\Lib\SpaceRace"), 7, [
+            line("INFO", "_isGameRunning", "Game process detected: " + GAME + r"\bin\run.exe"),
+            error("_worker", r"Game is currently running, cannot uninstall: C:\Lib\SpaceRace"), failed(7)])
+        self.assertEqual(self.remaining(files), sorted(files))
+
     def test_immutable_file_ends_with_2_through_the_worker(self):
         locked = GAME + r"\bin\save.dat"
         self.write(host(locked), b"save")
