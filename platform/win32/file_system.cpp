@@ -466,7 +466,13 @@ bool deleteItem(OpenItem& item, std::error_code& ec) {
     }
     const DWORD error = win32::deleteThroughHandle(handle);
     if (error != ERROR_SUCCESS) {
-        ec = systemError(error);
+        // An item another program has already deleted (its name gone or going) refuses a
+        // second deletion with access denied; it is reported as what it is.
+        FILE_STANDARD_INFO standard;
+        const bool pending = GetFileInformationByHandleEx(item->handle.get(), FileStandardInfo,
+                                                          &standard, sizeof standard) &&
+                             standard.DeletePending;
+        ec = systemError(pending ? ERROR_DELETE_PENDING : error);
         return false;
     }
     if (item->attributeWriter.valid()) {
