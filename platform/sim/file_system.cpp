@@ -76,6 +76,11 @@ void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
 
 namespace {
 
+// What a mode says an item is.
+ItemKind kindOfMode(mode_t mode) {
+    return S_ISDIR(mode) ? ItemKind::directory : S_ISLNK(mode) ? ItemKind::link : ItemKind::file;
+}
+
 // Opens `name` in the folder parentFd (which the item takes over) as itself.
 bool openAt(int parentFd, const std::string& name, const std::string& path, OpenItem& item,
             std::error_code& ec) {
@@ -87,9 +92,7 @@ bool openAt(int parentFd, const std::string& name, const std::string& path, Open
         return false;
     }
     state->mode = status.st_mode & 07777;
-    state->kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
-                  : S_ISLNK(status.st_mode) ? ItemKind::link
-                                            : ItemKind::file;
+    state->kind = kindOfMode(status.st_mode);
     if (state->kind == ItemKind::directory) {
         if (injected(sim::FsOp::list, path, ec)) return false;
         const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
@@ -110,10 +113,9 @@ bool openAt(int parentFd, const std::string& name, const std::string& path, Open
             ec = lastError();
             return false;
         }
+        // A folder put there since is not listed: it is deleted as itself (and refused).
         state->mode = status.st_mode & 07777;
-        state->kind = S_ISDIR(status.st_mode)   ? ItemKind::directory
-                      : S_ISLNK(status.st_mode) ? ItemKind::link
-                                                : ItemKind::file;
+        state->kind = S_ISDIR(status.st_mode) ? ItemKind::file : kindOfMode(status.st_mode);
     }
     item = std::move(state);
     return true;
