@@ -1,13 +1,12 @@
-// Containment rules for what the engine removes.
+// Containment rules for what the engine removes, on the names alone (the platform's
+// answers are asked for in game_folder_check.cpp).
 #include "engine/game_folder_rules.h"
 
 #include <algorithm>
 #include <cwctype>
-#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/path_names.h"
-#include "platform/shell.h"
 
 namespace {
 
@@ -67,14 +66,12 @@ struct KeptForm {
     platform::FolderGuard guard;
 };
 
-// The protected folders in comparable form, each also as its final path when that differs.
-std::vector<KeptForm> protectedForms() {
+// The protected folders in comparable form, the empty names of unknown ones left out.
+std::vector<KeptForm> protectedForms(const std::vector<platform::ProtectedFolder>& folders) {
     std::vector<KeptForm> forms;
-    for (const auto& folder : platform::protectedFolders()) {
-        for (const std::wstring& form : {folder.path, platform::finalPathName(folder.path)}) {
-            const std::wstring kept = comparablePath(form);
-            if (!kept.empty()) forms.push_back(KeptForm{kept, folder.guard});
-        }
+    for (const auto& folder : folders) {
+        const std::wstring kept = comparablePath(folder.path);
+        if (!kept.empty()) forms.push_back(KeptForm{kept, folder.guard});
     }
     return forms;
 }
@@ -127,13 +124,6 @@ bool namesProtected(const std::wstring& game, const std::vector<KeptForm>& kept)
                        [&game](const KeptForm& folder) { return keptBy(game, folder); });
 }
 
-// True when the item at path is a link itself. Throws "exists" (through the existence
-// test) when its status cannot be read: the run then ends as for any unreadable status.
-bool isLink(const std::wstring& path) {
-    if (!platform::fs::exists(path)) return false;
-    return platform::fs::itemKind(path) == platform::fs::ItemKind::link;
-}
-
 }  // namespace
 
 std::wstring comparablePath(const std::wstring& path) {
@@ -154,7 +144,8 @@ std::wstring comparablePath(const std::wstring& path) {
     return out;
 }
 
-bool isRemovableGameFolder(const std::wstring& path) {
+bool isGameFolderName(const std::wstring& path, const std::vector<std::wstring>& otherNames,
+                      const std::vector<platform::ProtectedFolder>& protectedFolders) {
     // The extended-length forms name the same places as the plain ones, without the
     // system's own clean-up of the text: they are judged in their plain form.
     const std::wstring plain = platform::plainForm(path);
@@ -163,20 +154,17 @@ bool isRemovableGameFolder(const std::wstring& path) {
     for (const auto& part : components(plain)) {
         if (onlyDotsAndSpaces(part)) return false;  // ".", "..", and names Windows would trim away
     }
-    const std::vector<KeptForm> kept = protectedForms();
-    // The same folder under its other names: long names for short ones, and the place
-    // that links above it or a mapped drive lead to.
-    for (const std::wstring& form : {plain, platform::plainForm(platform::longPathName(path)),
-                                     platform::plainForm(platform::finalPathName(path))}) {
+    const std::vector<KeptForm> kept = protectedForms(protectedFolders);
+    std::vector<std::wstring> forms = {plain};
+    for (const auto& name : otherNames) forms.push_back(platform::plainForm(name));
+    for (const std::wstring& form : forms) {
         if (form.empty()) continue;  // absent, or a place without an ordinary name
         if (platform::fs::pathForm(form) != platform::fs::PathForm::full) return false;
         if (isAdministrativeShare(form) || namesProtected(comparablePath(form), kept)) {
             return false;
         }
     }
-    // The clean-up steps reach into the game folder by name, so a game folder that is a
-    // link would let them work in the link's target; the removal itself never enters it.
-    return !isLink(path);
+    return true;
 }
 
 bool isPlainFileName(const std::wstring& name) {

@@ -4,6 +4,9 @@
 // rights, so they are checked before anything is deleted.
 
 #include <string>
+#include <vector>
+
+#include "platform/shell.h"
 
 // True when path is a full local or UNC path below a root, on no administrative share
 // ("\\server\C$", "\\server\ADMIN$"), with no character Windows forbids in names (NUL,
@@ -14,8 +17,13 @@
 // names: as written, with its short names made long, and as its final path (links above
 // it and mapped drives resolved). Extended-length forms ("\\?\C:\...", "\\?\UNC\...") are
 // judged in their plain form. Throws std::filesystem::filesystem_error ("exists") when
-// the folder's status cannot be read.
+// the folder's status cannot be read. (game_folder_check.cpp: it asks the platform for the
+// names and whether the folder is a link, and isGameFolderName judges the names.)
 bool isRemovableGameFolder(const std::wstring& path);
+// The rule on names alone: `path` with its `otherNames` (long and final names, empty where
+// unknown) against the protected folders, each given under every name it has.
+bool isGameFolderName(const std::wstring& path, const std::vector<std::wstring>& otherNames,
+                      const std::vector<platform::ProtectedFolder>& protectedFolders);
 
 // True when name is one plain file name: not empty, no NUL, no separator, no drive colon,
 // and not made of dots and spaces alone (".", "..").
