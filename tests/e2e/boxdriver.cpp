@@ -1,8 +1,8 @@
 // boxdriver.exe: the end-to-end tests' one helper program inside the Wine prefix.
 //   boxdriver.exe [--wait-ms N] [--press yes|no|ok]  waits up to N ms (10000) for a message
-//       box of another program, prints in UTF-8 its caption, text, buttons ("yes,no"), icon
-//       ("exclamation" or "other"), the number of boxes up and the button pressed, each
-//       ended by U+001E (nothing when there is no box), and presses the button.
+//       box of another program, prints in UTF-8 its caption, text, buttons ("yes,no"), the
+//       number of boxes up and the button pressed, each ended by U+001E (nothing when there
+//       is no box), and presses the button.
 //       Exit 0 done, 1 no such button or the box stayed up, 2 no box.
 //   boxdriver.exe --none-for-ms N   exit 0 when no box shows within N ms, else 1.
 //   boxdriver.exe wait FILE TEXT [HELD]   holds HELD open without delete sharing and then
@@ -46,43 +46,6 @@ HWND visibleChild(HWND box, int id) {
     return child && IsWindowVisible(child) ? child : nullptr;
 }
 
-// Whether the box shows the standard exclamation icon. Icon handles belong to the process
-// that loaded them, so the icon is read from the screen (another process's window DC reads
-// back nothing under Wine) and compared with the standard one drawn on its background.
-bool showsExclamation(HWND box) {
-    HWND icon = nullptr;
-    for (int id : {0x14, 0x440}) {  // the icon's Static child on Windows and on Wine
-        HWND child = visibleChild(box, id);
-        if (child && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = child;
-    }
-    RECT at;
-    if (!icon || !SendMessageW(icon, STM_GETICON, 0, 0) || !GetWindowRect(icon, &at)) return false;
-    const int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
-    HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(dc, CreateCompatibleBitmap(screen, w, h));  // not monochrome
-    const auto pixels = [&] {
-        std::vector<COLORREF> out;
-        for (int i = 0; i < w * h; ++i) out.push_back(GetPixel(dc, i % w, i / w));
-        return out;
-    };
-    std::vector<COLORREF> shown;
-    for (int tries = 0; tries < 100; ++tries, Sleep(10)) {  // until the icon is painted
-        BitBlt(dc, 0, 0, w, h, screen, at.left, at.top, SRCCOPY);
-        shown = pixels();
-        if (shown != std::vector<COLORREF>(shown.size(), shown[0])) break;
-    }
-    HBRUSH background = CreateSolidBrush(shown[0]);
-    const RECT all = {0, 0, w, h};
-    FillRect(dc, &all, background);
-    DrawIconEx(dc, 0, 0, LoadIconW(nullptr, IDI_EXCLAMATION), w, h, 0, nullptr, DI_NORMAL);
-    const bool same = pixels() == shown;
-    DeleteObject(background);
-    DeleteObject(SelectObject(dc, old));
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return same;
-}
-
 // Adds every visible dialog window (class #32770) to the vector.
 BOOL CALLBACK collectBox(HWND window, LPARAM boxes) {
     wchar_t name[16] = {};
@@ -107,8 +70,7 @@ int driveBox(DWORD ms, bool expectNone, const std::string& press) {
         if (press == name) button = visibleChild(box, id);
     }
     put(field(box) + field(GetDlgItem(box, 0xFFFF)) + buttons + "\x1e" +
-        (showsExclamation(box) ? "exclamation\x1e" : "other\x1e") + std::to_string(boxes.size()) +
-        "\x1e" + (button ? press : "") + "\x1e");
+        std::to_string(boxes.size()) + "\x1e" + (button ? press : "") + "\x1e");
     if (expectNone || (!press.empty() && !button)) return 1;
     if (!button) return 0;
     // A posted click notification closes the box at once; BM_CLICK takes about 2 s without
