@@ -1,12 +1,9 @@
-// The parsers of what comes from outside on arbitrary input, chosen by the first byte:
-// even, the path rules on the rest as UTF-16 text; odd, the reading of registry text from a
-// value the rest describes, which may change between its queries. (The command line is
-// simple enough for the host tests' rows.)
-#include <algorithm>
+// The reading of registry text, the parser of what the program takes from the registry, on
+// a value arbitrary input describes, which may change between its queries. (The path rules
+// and the command line are the host tests' rows.)
 #include <cstdio>
 #include <cstring>
 
-#include "engine/game_folder_rules.h"
 #include "platform/registry.h"
 
 // Stops the run (libFuzzer saves the input as a crash) when a rule does not hold.
@@ -26,54 +23,6 @@ std::wstring utf16Text(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i + 1 < size; i += 2)
         text.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
     return text;
-}
-
-const std::vector<platform::ProtectedFolder> kProtected = {
-    {L"/"}, {L"/home/user"}, {L"/home/user/Desktop"}, {L"/usr"}};
-
-bool onlyDotsAndSpaces(const std::wstring& text) {
-    return text.find_first_not_of(L". ") == std::wstring::npos;
-}
-
-// The components between separators ("\" and "/" both), empty ones left out.
-std::vector<std::wstring> parts(const std::wstring& path) {
-    std::vector<std::wstring> out(1);
-    for (wchar_t c : path) {
-        if (c != L'\\' && c != L'/')
-            out.back().push_back(c);
-        else if (!out.back().empty())
-            out.emplace_back();
-    }
-    if (out.back().empty()) out.pop_back();
-    return out;
-}
-
-// A plain file name holds no NUL, separator or colon and is not dots and spaces alone; an
-// accepted game folder holds no NUL or dots-and-spaces component and neither is nor holds a
-// protected folder, in the rules' own form and component by component; the comparable form
-// is upper case with "\" separators and no trailing dots or spaces.
-void checkPaths(const std::wstring& text) {
-    FUZZ_CHECK(isPlainFileName(text) ==
-               (!onlyDotsAndSpaces(text) &&
-                text.find_first_of(std::wstring(L"\\/:\0", 4)) == std::wstring::npos));
-    const std::wstring form = comparablePath(text);
-    if (isGameFolderName(text, {}, kProtected)) {
-        FUZZ_CHECK(text.find(L'\0') == std::wstring::npos);
-        for (const auto& part : parts(text)) FUZZ_CHECK(!onlyDotsAndSpaces(part));
-        std::vector<std::wstring> game;  // no "." or "..": the text is its own normal form
-        for (const auto& part : parts(text)) game.push_back(comparablePath(part));
-        for (const auto& folder : kProtected) {
-            const std::wstring kept = comparablePath(folder.path);
-            FUZZ_CHECK(kept != form && kept.compare(0, form.size() + 1, form + L"\\") != 0);
-            const auto keptParts = parts(kept);
-            FUZZ_CHECK(game.size() > keptParts.size() ||
-                       !std::equal(game.begin(), game.end(), keptParts.begin()));
-        }
-    }
-    FUZZ_CHECK(form.find(L'/') == std::wstring::npos);
-    FUZZ_CHECK(
-        std::none_of(form.begin(), form.end(), [](wchar_t c) { return c >= L'a' && c <= L'z'; }));
-    for (const auto& part : parts(form)) FUZZ_CHECK(part.back() != L'.' && part.back() != L' ');
 }
 
 // What the read must give of a version: its whole UTF-16LE units (an odd last byte left
@@ -127,8 +76,6 @@ void checkRegistryRead(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    if (data[0] % 2 != 0) return checkRegistryRead(data + 1, size - 1), 0;
-    checkPaths(utf16Text(data + 1, size - 1));
+    checkRegistryRead(data, size);
     return 0;
 }
