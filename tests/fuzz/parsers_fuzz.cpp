@@ -1,20 +1,13 @@
 // The reading of registry text, the parser of what the program takes from the registry, on
 // a value arbitrary input describes, which may change between its queries. (The path rules
 // and the command line are the host tests' rows.)
-#include <cstdio>
+#include <cassert>
 #include <cstring>
 
 #include "platform/registry.h"
 
-// Stops the run (libFuzzer saves the input as a crash) when a rule does not hold.
-#define FUZZ_CHECK(condition)                                                                   \
-    do {                                                                                        \
-        if (!(condition)) {                                                                     \
-            std::fprintf(stderr, "rule broken at %s:%d: %s\n", __FILE__, __LINE__, #condition); \
-            __builtin_trap();                                                                   \
-        }                                                                                       \
-    } while (0)
-
+// The rules are asserts: a broken one aborts the run, and libFuzzer saves the input (the
+// fuzz preset, like the host ones, builds without NDEBUG).
 namespace {
 
 // The bytes as little-endian 16-bit units, one wchar_t each; an odd last byte is dropped.
@@ -65,12 +58,12 @@ void checkRegistryRead(const std::uint8_t* data, std::size_t size) {
     };
     std::wstring text(L"kept\0", 5);  // ends in a NUL, which no read gives
     const long status = platform::readText(query, text, 0xFFFFFFFF);
-    FUZZ_CHECK((status == 0) == (text != std::wstring(L"kept\0", 5)));
-    FUZZ_CHECK(!missing || status == platform::kErrorFileNotFound);
+    assert((status == 0) == (text != std::wstring(L"kept\0", 5)));
+    assert(!missing || status == platform::kErrorFileNotFound);
     // Nothing half read and nothing mixed: the whole of a version, or a failure.
-    FUZZ_CHECK(missing || text == expected(versions[0].first, versions[0].second) ||
-               (changeAfter != 0 &&
-                (status != 0 || text == expected(versions[1].first, versions[1].second))));
+    assert(missing || text == expected(versions[0].first, versions[0].second) ||
+           (changeAfter != 0 &&
+            (status != 0 || text == expected(versions[1].first, versions[1].second))));
 }
 
 }  // namespace
