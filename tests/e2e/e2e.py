@@ -374,11 +374,12 @@ class Program(Case):
     def running(self, program, code, lines):
         self.attempt(record(), code, lines, lambda: self.hold(r"C:\gu-e2e\state.reg", self.driver_copy(program)))
 
-    # Read-only files in the game, its manifest (game number 501) and the shortcuts named
-    # `shortcut`, and canaries beside each: a sibling named like the game, another game's
-    # manifest and shortcut.
+    # Read-only files in the game (one removed by the leftovers' step), its manifest (game
+    # number 501) and the shortcuts named `shortcut`, and canaries beside each: a sibling
+    # named like the game, another game's manifest and shortcut.
     def install(self, shortcut):
-        os.chmod(host(GAME + r"\bin\game.exe"), 0o444)  # Wine shows it as FILE_ATTRIBUTE_READONLY
+        for name in (r"\bin\game.exe", r"\install_progress.json"):
+            os.chmod(host(GAME + name), 0o444)  # Wine shows it as FILE_ATTRIBUTE_READONLY
         os.chmod(self.write(host(R.user + MANIFEST.format(501, "qa"))), 0o444)
         self.made += [self.write(host(path + shortcut)) for path in (R.user + "\\Desktop\\", R.user + PROGRAMS + "\\VEXAL_qa\\")]
         self.made += [host(R.user + PROGRAMS + r"\VEXAL_qa"), os.path.dirname(host(R.user + MANIFEST.format(0, "qa")))]
