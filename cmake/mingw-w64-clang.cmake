@@ -30,5 +30,9 @@ execute_process(COMMAND ${gu_mingw_gxx} -print-libgcc-file-name
                 OUTPUT_VARIABLE gu_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 get_filename_component(gu_gcc_lib_dir "${gu_libgcc}" DIRECTORY)
 # (The compile flags above reach the link line too, where -nostdinc++ means nothing.)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostdlib++ -L${gu_gcc_lib_dir} -Wno-unused-command-line-argument")
+# LLVM's linker: GNU ld warns for every typeinfo name that clang emits unpadded and GCC's
+# libstdc++ pads to 16 bytes in its same-size COMDAT sections ("duplicate section ... has
+# different size"), hundreds of lines per build; lld takes one copy of these as they are.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-fuse-ld=lld -nostdlib++ -L${gu_gcc_lib_dir} -Wno-unused-command-line-argument")
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lstdc++ -lgcc_eh -lwinpthread")

@@ -61,8 +61,9 @@ bool GameUninstallHelper::_removeFromGameFolder(const std::wstring& gamePath,
     fs::OpenItem item;
     std::error_code ec;
     if (!fs::openBelow(_gameFolder, fs::Path(name).native(), path.native(), item, ec)) {
-        if (fs::isNotFound(ec)) return false;
-        throw std::filesystem::filesystem_error("exists", path, ec);
+        // Something is there that cannot be opened as itself here (a link the platform
+        // hides, say): it is left, and the game folder's removal meets and reports it.
+        return !fs::isNotFound(ec);
     }
     _removeDirectoriesRecursive(item, path);
     if (item) fs::removeAll(item, path.native(), ec);  // what stays is met again later

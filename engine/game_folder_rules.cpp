@@ -1,13 +1,12 @@
-// Containment rules for what the engine removes.
+// Containment rules for what the engine removes, on the names alone (the platform's
+// answers are asked for in game_folder_check.cpp).
 #include "engine/game_folder_rules.h"
 
 #include <algorithm>
 #include <cwctype>
-#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/path_names.h"
-#include "platform/shell.h"
 
 namespace {
 
@@ -62,32 +61,24 @@ bool isAdministrativeShare(const std::wstring& path) {
 }
 
 // A protected folder in comparable form, as named or as its final path, with the forms of
-// the user's own profile where its guard allows games.
+// the user's own profile where its guard lets games in.
 struct KeptForm {
     std::wstring form;
     platform::FolderGuard guard;
     std::vector<std::wstring> own;
 };
 
-// The path in comparable form and its final path's, the empty ones (an empty path, an
-// absent item) left out.
-std::vector<std::wstring> comparableForms(const std::wstring& path) {
-    std::vector<std::wstring> forms;
-    for (const std::wstring& form : {path, platform::finalPathName(path)}) {
-        const std::wstring comparable = comparablePath(form);
-        if (!comparable.empty()) forms.push_back(comparable);
-    }
-    return forms;
-}
-
-// The protected folders in comparable form, each also as its final path when that differs.
-std::vector<KeptForm> protectedForms() {
+// The protected folders in comparable form, the empty names of unknown ones left out.
+std::vector<KeptForm> protectedForms(const std::vector<platform::ProtectedFolder>& folders) {
     std::vector<KeptForm> forms;
-    for (const auto& folder : platform::protectedFolders()) {
-        const std::vector<std::wstring> own = comparableForms(folder.own);
-        for (const std::wstring& kept : comparableForms(folder.path)) {
-            forms.push_back(KeptForm{kept, folder.guard, own});
+    for (const auto& folder : folders) {
+        const std::wstring kept = comparablePath(folder.path);
+        if (kept.empty()) continue;
+        std::vector<std::wstring> own;
+        for (const auto& name : folder.own) {
+            if (!comparablePath(name).empty()) own.push_back(comparablePath(name));
         }
+        forms.push_back(KeptForm{kept, folder.guard, own});
     }
     return forms;
 }
@@ -164,7 +155,8 @@ std::wstring comparablePath(const std::wstring& path) {
     return out;
 }
 
-bool isRemovableGameFolder(const std::wstring& path, const std::wstring& finalPath) {
+bool isGameFolderName(const std::wstring& path, const std::vector<std::wstring>& otherNames,
+                      const std::vector<platform::ProtectedFolder>& protectedFolders) {
     // The extended-length forms name the same places as the plain ones, without the
     // system's own clean-up of the text: they are judged in their plain form.
     const std::wstring plain = platform::plainForm(path);
@@ -173,11 +165,10 @@ bool isRemovableGameFolder(const std::wstring& path, const std::wstring& finalPa
     for (const auto& part : components(plain)) {
         if (onlyDotsAndSpaces(part)) return false;  // ".", "..", and names Windows would trim away
     }
-    const std::vector<KeptForm> kept = protectedForms();
-    // The same folder under its other names: long names for short ones, and the place
-    // that links above it or a mapped drive lead to.
-    for (const std::wstring& form : {plain, platform::plainForm(platform::longPathName(path)),
-                                     platform::plainForm(finalPath)}) {
+    const std::vector<KeptForm> kept = protectedForms(protectedFolders);
+    std::vector<std::wstring> forms = {plain};
+    for (const auto& name : otherNames) forms.push_back(platform::plainForm(name));
+    for (const std::wstring& form : forms) {
         if (form.empty()) continue;  // absent, or a place without an ordinary name
         if (platform::fs::pathForm(form) != platform::fs::PathForm::full) return false;
         if (isAdministrativeShare(form) || namesProtected(comparablePath(form), kept)) {
@@ -185,25 +176,6 @@ bool isRemovableGameFolder(const std::wstring& path, const std::wstring& finalPa
         }
     }
     return true;
-}
-
-bool openRemovableGameFolder(const std::wstring& path, platform::fs::OpenItem& folder) {
-    folder.reset();
-    // The text alone is judged before anything is opened by it.
-    if (!isRemovableGameFolder(path, L"")) return false;
-    std::error_code ec;
-    if (!platform::fs::openItem(path, folder, ec)) {
-        if (platform::fs::isNotFound(ec)) return true;  // nothing there: nothing to remove
-        throw std::filesystem::filesystem_error("exists", std::filesystem::path(path), ec);
-    }
-    // The clean-up steps reach into the game folder through this handle, so it must be a
-    // folder of its own: a link would lead them into its target.
-    if (platform::fs::kindOf(folder) == platform::fs::ItemKind::directory &&
-        isRemovableGameFolder(path, platform::fs::finalPathOf(folder))) {
-        return true;
-    }
-    folder.reset();
-    return false;
 }
 
 bool isPlainFileName(const std::wstring& name) {

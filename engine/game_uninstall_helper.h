@@ -41,7 +41,7 @@ private:
     static void _removeDirectoriesRecursive(platform::fs::OpenItem& dir,
                                             const platform::fs::Path& path);
     // Removes the item `name` of the game folder with everything in it, the engine's own
-    // removal first and then the whole-tree removal; true when it was there.
+    // removal first and then the whole-tree removal; true when something was there.
     bool _removeFromGameFolder(const std::wstring& gamePath, const std::wstring& name);
 
     void _worker();

@@ -3,6 +3,7 @@
 // status numbers Windows gives (0 success, 2 not found, 5 access denied, 234 more data).
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -22,6 +23,11 @@ constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorMoreData = 234;
 constexpr long kErrorUnsupportedType = 1630;  // ERROR_UNSUPPORTED_TYPE
 
+// One value query as RegKey::queryValue makes it: (type, data, bytes) -> status.
+using ValueQuery = std::function<long(std::uint32_t* type, void* data, std::uint32_t* bytes)>;
+// RegKey::readString's reading of a text value through its query (registry_text.cpp).
+[[nodiscard]] long readText(const ValueQuery& query, std::wstring& text, std::uint32_t maxBytes);
+
 // Owns one open registry key and closes it when it goes out of scope.
 class RegKey {
 public:
@@ -39,7 +45,11 @@ public:
     // one longer than maxBytes or that keeps changing; text is left alone on any failure.
     [[nodiscard]] long readString(
         const std::wstring& name, std::wstring& text,
-        std::uint32_t maxBytes = std::numeric_limits<std::uint32_t>::max()) const;
+        std::uint32_t maxBytes = std::numeric_limits<std::uint32_t>::max()) const {
+        return readText([&](std::uint32_t* type, void* data,
+                            std::uint32_t* bytes) { return queryValue(name, type, data, bytes); },
+                        text, maxBytes);
+    }
     // Closes the key now (RegCloseKey); the destructor does it otherwise.
     void close() { _key.reset(); }
     bool isOpen() const { return _key.valid(); }

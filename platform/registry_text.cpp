@@ -1,4 +1,4 @@
-// Reading registry text values on top of either platform's value query.
+// Reading registry text values through a value query, the same on every platform.
 #include <vector>
 
 #include "platform/registry.h"
@@ -14,20 +14,19 @@ bool isText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz;
 // Size query, then the read into storage for the whole byte count (an odd count has one
 // byte beyond the characters), in UTF-16 units whatever the width of wchar_t. A read that
 // fails or finds another size or type means the value changed in between.
-long RegKey::readString(const std::wstring& name, std::wstring& text,
-                        std::uint32_t maxBytes) const {
+long readText(const ValueQuery& query, std::wstring& text, std::uint32_t maxBytes) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::uint32_t type = 0;
         std::uint32_t bytes = 0;
-        const long status = queryValue(name, &type, nullptr, &bytes);
+        const long status = query(&type, nullptr, &bytes);
         if (status != kErrorSuccess) return status;
         if (!isText(type)) return kErrorUnsupportedType;
         if (bytes > maxBytes) return kErrorMoreData;
         std::vector<std::uint16_t> units(bytes / 2 + 1, 0);
         std::uint32_t readType = 0;
         std::uint32_t readBytes = bytes;
-        if (queryValue(name, &readType, units.data(), &readBytes) != kErrorSuccess ||
-            readBytes != bytes || !isText(readType)) {
+        if (query(&readType, units.data(), &readBytes) != kErrorSuccess || readBytes != bytes ||
+            !isText(readType)) {
             continue;
         }
         std::size_t length = bytes / 2;

@@ -60,7 +60,9 @@ enum class FolderGuard {
 struct ProtectedFolder {
     std::wstring path;
     FolderGuard guard = FolderGuard::itself;
-    std::wstring own = {};  // otherProfiles: the user's own profile, below which games may lie
+    // otherProfiles: the user's own profile (under each of its names), below which games
+    // may lie.
+    std::vector<std::wstring> own = {};
 };
 
 // The protected folders: the Windows and system folders, the Program Files roots and

@@ -1,5 +1,7 @@
-// File-system operations on the host's own file system (std::filesystem and POSIX calls,
-// which see symbolic links here), with the faults and the hook the tests set (sim.h).
+// The handle-level file-system operations on the host's own file system: POSIX descriptors,
+// openat and unlinkat relative to the open folder, links never followed (O_NOFOLLOW,
+// AT_SYMLINK_NOFOLLOW), with the hook the tests set (fs_hook.h). The removal walk runs on
+// them in the host's tests.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,53 +10,14 @@
 #include <cerrno>
 
 #include "platform/file_system.h"
-#include "platform/sim/sim.h"
+#include "platform/sim/fs_hook.h"
 
 namespace platform::fs {
 
-namespace stdfs = std::filesystem;
-
-namespace {
-
-// Runs the test's hook, then sets ec to the fault injected for op on path, if any.
-bool injected(sim::FsOp op, const std::string& path, std::error_code& ec) {
-    if (sim::state().onFsOp) sim::state().onFsOp(op, path);
-    const auto fault = sim::state().faults.find({op, path});
-    if (fault == sim::state().faults.end()) return false;
-    ec = fault->second;
-    return true;
-}
-
-// The status of p, links followed or not; throws `operation` unless p is simply absent.
-stdfs::file_status statusOf(const char* operation, const Path& p, bool follow) {
-    std::error_code ec;
-    if (injected(sim::FsOp::status, p.native(), ec))
-        throw stdfs::filesystem_error(operation, p, ec);
-    const auto status = follow ? stdfs::status(p, ec) : stdfs::symlink_status(p, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
-        throw stdfs::filesystem_error(operation, p, ec);
-    }
-    return status;
-}
-
-// The error errno holds.
-std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
-
-}  // namespace
-
-bool exists(const Path& p) { return stdfs::exists(statusOf("exists", p, true)); }
-
-bool isAccessDenied(const std::error_code& ec) {
-    return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
-}
-
-// ---- Removal by handle: descriptors, openat and unlinkat with O_NOFOLLOW ----------------
-
-// An item held open, with a descriptor of its folder of its own. Folders are listed
-// through `listing`; every item is deleted and made writable by its name in the folder it
-// was opened from, which never follows a link.
+// An item held open through a descriptor of its folder of its own; folders are listed
+// through `listing`. Every item is deleted and made writable by its name in that folder.
 struct OpenItemState {
-    std::string path;  // for the faults and the hook
+    std::string path;  // for the hook
     std::string name;  // in its folder
     int parentFd = -1;
     ItemKind kind = ItemKind::absent;
@@ -62,7 +25,6 @@ struct OpenItemState {
     DIR* listing = nullptr;
     bool handedOut = false;        // the listing has given an entry
     bool clearedReadOnly = false;  // clearReadOnly changed its mode
-
     int fd = -1;  // what is not a folder: a descriptor of the item itself (O_PATH)
 
     ~OpenItemState() {
@@ -76,6 +38,18 @@ void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
 
 namespace {
 
+// Runs the tests' hook before `op` on path; true when it fails the operation (ec set).
+bool hooked(sim::FsOp op, const std::string& path, std::error_code& ec) {
+    if (sim::fsHook) ec = sim::fsHook(op, path);
+    return static_cast<bool>(ec);
+}
+
+// False with ec holding errno.
+bool fail(std::error_code& ec) {
+    ec.assign(errno, std::generic_category());
+    return false;
+}
+
 // What a mode says an item is.
 ItemKind kindOfMode(mode_t mode) {
     return S_ISDIR(mode) ? ItemKind::directory : S_ISLNK(mode) ? ItemKind::link : ItemKind::file;
@@ -86,34 +60,28 @@ bool openAt(int parentFd, const std::string& name, const std::string& path, Open
             std::error_code& ec) {
     OpenItem state(new OpenItemState{path, name, parentFd});
     struct stat status {};
-    if (injected(sim::FsOp::status, path, ec)) return false;
-    if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        ec = lastError();
-        return false;
-    }
+    if (hooked(sim::FsOp::status, path, ec)) return false;
+    if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return fail(ec);
     state->mode = status.st_mode & 07777;
     state->kind = kindOfMode(status.st_mode);
     if (state->kind == ItemKind::directory) {
-        if (injected(sim::FsOp::list, path, ec)) return false;
+        if (hooked(sim::FsOp::list, path, ec)) return false;
         const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
             // No longer a folder: it is deleted as what it is now, never entered.
             state->kind = errno == ELOOP ? ItemKind::link : ItemKind::file;
         } else if (fd < 0 || (state->listing = ::fdopendir(fd)) == nullptr) {
-            ec = lastError();
+            fail(ec);
             if (fd >= 0) ::close(fd);
             return false;
         }
     }
     if (state->kind != ItemKind::directory) {
         // Held like a Windows handle: attribute changes reach this item, whatever is put
-        // at its name later; its kind and mode are what the descriptor shows.
+        // at its name later; its kind and mode are what the descriptor shows. A folder put
+        // there since is not listed: it is deleted as itself (and refused).
         state->fd = ::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW);
-        if (state->fd < 0 || ::fstat(state->fd, &status) != 0) {
-            ec = lastError();
-            return false;
-        }
-        // A folder put there since is not listed: it is deleted as itself (and refused).
+        if (state->fd < 0 || ::fstat(state->fd, &status) != 0) return fail(ec);
         state->mode = status.st_mode & 07777;
         state->kind = S_ISDIR(status.st_mode) ? ItemKind::file : kindOfMode(status.st_mode);
     }
@@ -130,6 +98,10 @@ bool changeMode(const OpenItemState& item, mode_t mode) {
 
 }  // namespace
 
+bool isAccessDenied(const std::error_code& ec) {
+    return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
+}
+
 // Opens the folder holding p, then p below it without following it.
 bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     ec.clear();
@@ -137,12 +109,8 @@ bool openItem(const Path& p, OpenItem& item, std::error_code& ec) {
     const Path named = p.has_filename() ? p : p.parent_path();
     const Path folder = named.has_parent_path() ? named.parent_path() : Path(".");
     const int parentFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (parentFd < 0) {
-        // A file on the way means nothing is at p, as for the other status reads.
-        ec = errno == ENOTDIR ? std::make_error_code(std::errc::no_such_file_or_directory)
-                              : lastError();
-        return false;
-    }
+    if (parentFd < 0 && errno == ENOTDIR) errno = ENOENT;  // a file on the way: nothing at p
+    if (parentFd < 0) return fail(ec);
     return openAt(parentFd, named.filename(), p.native(), item, ec);
 }
 
@@ -170,11 +138,11 @@ bool isReadOnly(const OpenItem& item) {
     return item && item->kind != ItemKind::link && (item->mode & S_IWUSR) == 0;
 }
 
-// readdir on the open folder; an advance fault fails the listing once it has given an entry,
-// as a Windows listing can fail on a later batch after its first.
+// readdir on the open folder; the hook's advance fault fails the listing once it has given
+// an entry, as a Windows listing can fail on a later batch after its first.
 bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) {
     ec.clear();
-    if (folder->handedOut && injected(sim::FsOp::advance, folder->path, ec)) return false;
+    if (folder->handedOut && hooked(sim::FsOp::advance, folder->path, ec)) return false;
     for (errno = 0; const dirent* next = ::readdir(folder->listing); errno = 0) {
         entry.name = next->d_name;
         if (entry.name == "." || entry.name == "..") continue;
@@ -183,8 +151,7 @@ bool nextEntry(const OpenItem& folder, ListedEntry& entry, std::error_code& ec) 
         folder->handedOut = true;
         return true;
     }
-    if (errno != 0) ec = lastError();
-    return false;
+    return errno != 0 ? fail(ec) : false;
 }
 
 void rewindListing(const OpenItem& folder) {
@@ -194,12 +161,11 @@ void rewindListing(const OpenItem& folder) {
 
 bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
     ec.clear();
-    if (injected(sim::FsOp::makeWritable, item->path, ec)) return false;
-    if (isReadOnly(item) && !changeMode(*item, item->mode | S_IWUSR)) {
-        ec = lastError();
-        return false;
+    if (hooked(sim::FsOp::makeWritable, item->path, ec)) return false;
+    if (isReadOnly(item)) {
+        if (!changeMode(*item, item->mode | S_IWUSR)) return fail(ec);
+        item->clearedReadOnly = true;
     }
-    if (isReadOnly(item)) item->clearedReadOnly = true;
     item->mode |= S_IWUSR;
     return true;
 }
@@ -208,15 +174,14 @@ bool clearReadOnly(const OpenItem& item, std::error_code& ec) {
 // Windows refuses it, so the callers' handling of read-only files is the same on both.
 bool deleteItem(OpenItem& item, std::error_code& ec) {
     ec.clear();
-    if (injected(sim::FsOp::remove, item->path, ec)) return false;
+    if (hooked(sim::FsOp::remove, item->path, ec)) return false;
     if (item->kind == ItemKind::file && isReadOnly(item)) {
         ec = std::make_error_code(std::errc::permission_denied);
         return false;
     }
-    const int flags = item->kind == ItemKind::directory ? AT_REMOVEDIR : 0;
-    if (::unlinkat(item->parentFd, item->name.c_str(), flags) != 0) {
-        ec = lastError();
-        return false;
+    if (::unlinkat(item->parentFd, item->name.c_str(),
+                   item->kind == ItemKind::directory ? AT_REMOVEDIR : 0) != 0) {
+        return fail(ec);
     }
     // A file whose mode was changed for its deletion keeps it for its other names.
     struct stat status {};
@@ -239,6 +204,7 @@ bool isNotFound(const std::error_code& ec) { return ec == std::errc::no_such_fil
 // What a sharing violation is closest to here: the item is busy.
 bool isTransient(const std::error_code& ec) { return ec == std::errc::device_or_resource_busy; }
 
+// The host's one root is "/"; the game-folder rules judge host paths by it.
 PathForm pathForm(const std::wstring& path) {
     if (path.empty() || path[0] != L'/') return PathForm::relative;
     return path.find_first_not_of(L'/') == std::wstring::npos ? PathForm::root : PathForm::full;

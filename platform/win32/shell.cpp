@@ -132,7 +132,7 @@ std::vector<ProtectedFolder> protectedFolders() {
     std::wstring users = knownFolder(FOLDERID_UserProfiles);
     if (users.empty()) users = parentFolder(knownFolder(FOLDERID_Profile));
     if (!users.empty()) {
-        folders.push_back({users, FolderGuard::otherProfiles, win32::userProfileFolder()});
+        folders.push_back({users, FolderGuard::otherProfiles, {win32::userProfileFolder()}});
     }
     for (const KNOWNFOLDERID* id : kAfterUsers) add(knownFolder(*id), FolderGuard::itself);
     add(knownFolder(FOLDERID_LocalAppData), FolderGuard::platformData);

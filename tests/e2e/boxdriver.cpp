@@ -1,8 +1,8 @@
 // boxdriver.exe: the end-to-end tests' one helper program inside the Wine prefix.
 //   boxdriver.exe [--wait-ms N] [--press yes|no|ok]  waits up to N ms (10000) for a message
-//       box of another program, prints it as one UTF-8 JSON line {"caption":..,"text":..,
-//       "buttons":[..],"icon":"exclamation"|"other"|null,"count":N,"rect":[l,t,r,b],
-//       "pressed":..} ({"box":null} when there is none) and presses the button.
+//       box of another program, prints in UTF-8 its caption, text, buttons ("yes,no"), the
+//       number of boxes up and the button pressed, each ended by U+001E (nothing when there
+//       is no box), and presses the button.
 //       Exit 0 done, 1 no such button or the box stayed up, 2 no box.
 //   boxdriver.exe --none-for-ms N   exit 0 when no box shows within N ms, else 1.
 //   boxdriver.exe wait FILE TEXT [HELD]   holds HELD (a file or folder) open without delete sharing and then
@@ -33,66 +33,17 @@ void put(const std::string& text) {
               &written, nullptr);
 }
 
-// A JSON string of a window's text: quotes, backslashes and control characters escaped.
-std::string jsonText(HWND window) {
+// A window's text and the field separator.
+std::string field(HWND window) {
     wchar_t text[1024] = {};
     GetWindowTextW(window, text, 1024);
-    std::wstring escaped;
-    for (const wchar_t* c = text; *c; ++c) {
-        wchar_t code[8];
-        swprintf(code, 8, L"\\u%04x", static_cast<unsigned>(*c));
-        escaped += *c == L'"'    ? L"\\\""
-                   : *c == L'\\' ? L"\\\\"
-                   : *c < 0x20   ? code
-                                 : std::wstring(1, *c);
-    }
-    return "\"" + utf8(escaped) + "\"";
+    return utf8(text) + "\x1e";
 }
 
 // The child with that id when it is visible.
 HWND visibleChild(HWND box, int id) {
     HWND child = GetDlgItem(box, id);
     return child && IsWindowVisible(child) ? child : nullptr;
-}
-
-// Whether the box shows the standard exclamation icon. Icon handles belong to the process
-// that loaded them, so the icon is read from the screen (another process's window DC reads
-// back nothing under Wine) and compared with the standard one drawn on its background.
-std::string iconKind(HWND box) {
-    HWND icon = nullptr;
-    for (int id : {0x14, 0x440}) {  // the icon's Static child on Windows and on Wine
-        HWND child = visibleChild(box, id);
-        if (child && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = child;
-    }
-    if (!icon || !SendMessageW(icon, STM_GETICON, 0, 0)) return "null";
-    RECT at;
-    GetWindowRect(icon, &at);
-    const int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
-    HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);  // the screen's depth, not monochrome
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    auto pixels = [&] {
-        std::vector<COLORREF> out;
-        for (int i = 0; i < w * h; ++i) out.push_back(GetPixel(dc, i % w, i / w));
-        return out;
-    };
-    std::vector<COLORREF> shown;
-    for (int tries = 0; tries < 100; ++tries, Sleep(10)) {  // until the icon is painted
-        BitBlt(dc, 0, 0, w, h, screen, at.left, at.top, SRCCOPY);
-        shown = pixels();
-        if (shown != std::vector<COLORREF>(shown.size(), shown[0])) break;
-    }
-    HBRUSH background = CreateSolidBrush(shown[0]);
-    const RECT all = {0, 0, w, h};
-    FillRect(dc, &all, background);
-    DrawIconEx(dc, 0, 0, LoadIconW(nullptr, IDI_EXCLAMATION), w, h, 0, nullptr, DI_NORMAL);
-    const bool exclamation = pixels() == shown;
-    DeleteObject(background);
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return exclamation ? "\"exclamation\"" : "\"other\"";
 }
 
 // Adds every visible dialog window (class #32770) to the vector.
@@ -110,26 +61,16 @@ int driveBox(DWORD ms, bool expectNone, const std::string& press) {
          EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes)) && boxes.empty() &&
          GetTickCount64() < end;)
         Sleep(10);
-    if (boxes.empty()) {
-        put("{\"box\":null}\n");
-        return expectNone ? 0 : 2;
-    }
+    if (boxes.empty()) return expectNone ? 0 : 2;
     HWND box = boxes.front(), button = nullptr;
-    std::string buttons, pressed;
+    std::string buttons;
     for (const auto& [id, name] : kButtons) {
         if (!visibleChild(box, id)) continue;
-        buttons += (buttons.empty() ? "\"" : ",\"") + std::string(name) + "\"";
-        if (press != name) continue;
-        button = visibleChild(box, id);
-        pressed = ",\"pressed\":\"" + press + "\"";
+        buttons += (buttons.empty() ? "" : ",") + std::string(name);
+        if (press == name) button = visibleChild(box, id);
     }
-    RECT r = {};
-    GetWindowRect(box, &r);
-    put("{\"caption\":" + jsonText(box) + ",\"text\":" + jsonText(GetDlgItem(box, 0xFFFF)) +
-        ",\"buttons\":[" + buttons + "],\"icon\":" + iconKind(box) +
-        ",\"count\":" + std::to_string(boxes.size()) + ",\"rect\":[" + std::to_string(r.left) +
-        "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-        std::to_string(r.bottom) + "]" + pressed + "}\n");
+    put(field(box) + field(GetDlgItem(box, 0xFFFF)) + buttons + "\x1e" +
+        std::to_string(boxes.size()) + "\x1e" + (button ? press : "") + "\x1e");
     if (expectNone || (!press.empty() && !button)) return 1;
     if (!button) return 0;
     // A posted click notification closes the box at once; BM_CLICK takes about 2 s without
@@ -155,8 +96,7 @@ int waitFor(const wchar_t* file, const std::wstring& text, const wchar_t* held) 
                         nullptr, OPEN_EXISTING, 0, nullptr);
         std::string content(1 << 20, '\0');
         DWORD got = 0;
-        if (read != INVALID_HANDLE_VALUE && ReadFile(read, content.data(), 1 << 20, &got, nullptr))
-            content.resize(got);
+        content.resize(ReadFile(read, content.data(), 1 << 20, &got, nullptr) ? got : 0);
         if (read != INVALID_HANDLE_VALUE) CloseHandle(read);
         if (content.find(utf8(text)) != std::string::npos) return 0;
     }

@@ -1,0 +1,113 @@
+// The one removal walk on the host's descriptors while an item changes, or an operation
+// fails, just before the walk acts on it: nothing outside the game folder changes, and the
+// walk ends as the change allows.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "platform/file_system.h"
+#include "platform/sim/fs_hook.h"
+
+namespace stdfs = std::filesystem;
+namespace fs = platform::fs;
+using platform::sim::FsOp;
+using Paths = std::vector<std::string>;
+
+// Everything below the folder, links not followed: each file's text and permissions, each
+// link's target.
+std::map<std::string, std::string> snapshot(const stdfs::path& folder) {
+    std::map<std::string, std::string> seen;
+    for (const auto& entry : stdfs::recursive_directory_iterator(folder)) {
+        std::string& what = seen[entry.path().string()];
+        if (entry.is_symlink()) what = "-> " + stdfs::read_symlink(entry.path()).string();
+        if (!entry.is_symlink() && entry.is_regular_file()) {
+            std::getline(std::ifstream(entry.path()), what);
+            what += " " + std::to_string(static_cast<int>(entry.status().permissions()));
+        }
+    }
+    return seen;
+}
+
+TEST(Walk, ItemChangedOrFailingBeforeTheWalkActsOnItLeadsNowhereElse) {
+    const stdfs::path root =
+        stdfs::temp_directory_path() / ("gu-walk-" + std::to_string(::getpid()));
+    const stdfs::path game = root / "game", outside = root / "outside", item = game / "item";
+    const auto toLink = [&](const stdfs::path& at) {
+        stdfs::remove_all(at);
+        stdfs::create_directory_symlink(outside, at);
+    };
+    // The game folder, already open, moved away and a link to the outside put at its name.
+    const auto gameToLink = [&](const stdfs::path&) {
+        stdfs::rename(game, root / "moved");
+        stdfs::create_directory_symlink(outside, game);
+    };
+    // (what, the item a folder, the operation before which it changes, the change, the error
+    // that then fails the operation, the whole-tree removal or the engine's walk, what the
+    // engine's walk reports, or throws, or the whole-tree removal's error, what remains)
+    const std::tuple<const char*, bool, FsOp, std::function<void(const stdfs::path&)>, std::errc,
+                     bool, Paths, Paths>
+        rows[] = {
+            // clang-format off
+        {"file gone", false, FsOp::status, [](auto& i) { stdfs::remove(i); }, {}, false, {}, {}},
+        {"file now a folder", false, FsOp::status, [](auto& i) { stdfs::remove(i), stdfs::create_directories(i / "new"); }, {}, false, {}, {}},
+        {"file now a link", false, FsOp::status, [&](auto& i) { stdfs::remove(i), stdfs::create_symlink(outside / "canary", i); }, {}, false, {}, {}},
+        {"file now a second name of a read-only file outside", false, FsOp::status, [&](auto& i) { stdfs::remove(i), stdfs::create_hard_link(outside / "canary", i); }, {}, false, {}, {}},
+        {"game folder now a link (what remains is the outside's)", false, FsOp::status, gameToLink, {}, false, {"."}, {"canary", "sub", "sub/canary"}},
+        {"folder now a link before it is opened", true, FsOp::list, toLink, {}, false, {}, {}},
+        {"folder refilled before its delete", true, FsOp::remove, [](auto& i) { std::ofstream(i / "late"); }, {}, false, {"item", "."}, {"item", "item/late"}},
+        {"folder now a link before its delete", true, FsOp::remove, toLink, {}, false, {"item", "."}, {"item"}},
+        {"folder now a link, whole tree", true, FsOp::list, toLink, {}, true, {"0"}, {}},
+        {"unlistable folder", true, FsOp::list, nullptr, std::errc::resource_unavailable_try_again, false, {"item", "."}, {"item", "item/inner"}},
+        {"listing failing past its first entry", true, FsOp::advance, nullptr, std::errc::io_error, false, {"throws"}, {"item"}},
+        {"file that stays", false, FsOp::remove, nullptr, std::errc::device_or_resource_busy, false, {"item", "."}, {"item"}},
+        {"file that stays, whole tree", false, FsOp::remove, nullptr, std::errc::device_or_resource_busy, true, {"16"}, {"item"}},
+            // clang-format on
+        };
+    for (const auto& [name, folder, when, change, error, wholeTree, reported, left] : rows) {
+        SCOPED_TRACE(name);
+        stdfs::remove_all(root);
+        stdfs::create_directories(outside / "sub");
+        std::ofstream(outside / "canary") << "canary";
+        std::ofstream(outside / "sub" / "canary") << "canary";
+        stdfs::permissions(outside / "canary", stdfs::perms::owner_read);
+        stdfs::create_directories(folder ? item : game);
+        std::ofstream(folder ? item / "inner" : item) << "x";
+        const auto before = snapshot(outside);
+        bool changed = false;
+        platform::sim::fsHook = [&, when = when, change = change, error = error](
+                                    FsOp op, const std::string& path) {
+            if (changed || op != when || path != item.string()) return std::error_code();
+            changed = true;
+            if (change) change(item);
+            return std::make_error_code(error);
+        };
+        static Paths failures;  // static for the captureless callback
+        failures.clear();
+        const fs::RemovalWalk walk{!wholeTree, [](const fs::RemovalFailure& failure) {
+                                       failures.push_back(failure.path);
+                                   }};
+        std::error_code ec;
+        fs::OpenItem top;
+        ASSERT_TRUE(fs::openItem(game, top, ec)) << ec.message();
+        try {
+            fs::removeTree(top, game.native(), walk, ec);
+            for (auto& path : failures) path = stdfs::path(path).lexically_relative(game).string();
+        } catch (const stdfs::filesystem_error&) {
+            failures = {"throws"};
+        }
+        platform::sim::fsHook = nullptr;  // it refers to this row's locals
+        Paths remains;
+        for (const auto& [path, what] : stdfs::exists(game) ? snapshot(game) : decltype(before){}) {
+            remains.push_back(stdfs::path(path).lexically_relative(game).string());
+        }
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(wholeTree ? Paths{std::to_string(ec.value())} : failures, reported);
+        EXPECT_EQ(remains, left);
+        EXPECT_EQ(snapshot(outside), before);
+    }
+    stdfs::remove_all(root);
+}
