@@ -69,7 +69,7 @@ struct ListedEntry {
 [[nodiscard]] bool openBelow(const OpenItem& folder, const Name& name, const Name& path,
                              OpenItem& item, std::error_code& ec);
 // The full path of the open item with every link, short name and drive mapping resolved,
-// in the ordinary form ("C:\...", "\\server\share\..."; "/..." on the host); empty when
+// in the ordinary form ("C:\...", "\\server\share\..."); empty when
 // unknown or when it has no such form.
 std::wstring finalPathOf(const OpenItem& item);
 // What the open item is in itself, and whether it is read-only, as its handle shows it.

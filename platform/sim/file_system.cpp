@@ -121,16 +121,6 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
     return openAt(::dup(::dirfd(folder->listing)), entry.name, path, item, ec);
 }
 
-// Where the open folder's descriptor leads; files and links are not held by a descriptor.
-std::wstring finalPathOf(const OpenItem& item) {
-    if (!item || item->listing == nullptr) return {};
-    char buffer[4096];
-    const std::string fd = "/proc/self/fd/" + std::to_string(::dirfd(item->listing));
-    const ssize_t length = ::readlink(fd.c_str(), buffer, sizeof buffer);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return {};
-    return Path(std::string(buffer, static_cast<std::size_t>(length))).wstring();
-}
-
 ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::absent; }
 
 // No write permission for the owner.

@@ -122,11 +122,11 @@ def wine(args, timeout=30, check=True):
     return status, text
 
 
-# Waits up to `seconds` until ready() holds; returns its last answer.
-def wait_for(ready, seconds):
+# Waits up to `seconds` until ready() holds, asking every `pause` s; returns its last answer.
+def wait_for(ready, seconds, pause=0.02):
     end = time.monotonic() + seconds
     while not ready() and time.monotonic() < end:
-        time.sleep(0.02)
+        time.sleep(pause)
     return ready()
 
 
@@ -200,20 +200,11 @@ class Case(unittest.TestCase):
         make(target, at)
         self.made.append(at)
 
-    # Once ready() holds while the program runs, change() plants the case's change (polled
-    # every 0.2 ms for up to 60 s); returns the event set when it was planted.
+    # Once ready() holds while the program runs (polled every 0.2 ms, 60 s at most), change()
+    # plants the case's change; returns the event set when it was planted.
     def during(self, ready, change):
         planted = threading.Event()
-
-        def watch():
-            end = time.monotonic() + 60
-            while not ready():
-                if time.monotonic() > end:
-                    return
-                time.sleep(0.0002)
-            change()
-            planted.set()
-        threading.Thread(target=watch, daemon=True).start()
+        threading.Thread(target=lambda: wait_for(ready, 60, 0.0002) and (change(), planted.set()), daemon=True).start()
         return planted
 
     # Takes away after the case the outermost of the host path's folders still to be made.
