@@ -7,6 +7,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -120,7 +121,7 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID 
 // An item held open, with what is known of it.
 struct OpenItemState {
     HandleOwner handle;
-    bool canDelete = true;  // opened with DELETE access (not only to be listed)
+    bool canDelete = true;        // opened with DELETE access (not only to be listed)
     HandleOwner attributeWriter;  // set once clearReadOnly has changed the attribute
     ItemKind kind = ItemKind::absent;
     mutable DWORD attributes = INVALID_FILE_ATTRIBUTES;  // read when first asked
@@ -130,8 +131,10 @@ struct OpenItemState {
     ULONG filled = 0;     // bytes of the batch in use
     bool listed = false;  // the listing has reached its end
     bool restart = true;  // the next listing call starts from the first entry
-    mutable std::wstring finalPath;  // its name with links resolved, read once where hidden
-    mutable bool finalPathRead = false;
+    // Its name with links resolved, read once where hidden: the deletion workers may ask
+    // for a folder's at the same time.
+    mutable std::wstring finalPath;
+    mutable std::once_flag finalPathOnce;
 };
 
 void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
@@ -271,8 +274,7 @@ namespace {
 // Wine the resolved Unix place; NtQueryObject, which GetFinalPathNameByHandleW also
 // asks, but without its 260-character limit under Wine), read once; empty when unknown.
 const std::wstring& finalNameOf(const OpenItemState& state) {
-    if (!state.finalPathRead) {
-        state.finalPathRead = true;
+    std::call_once(state.finalPathOnce, [&state] {
         std::vector<unsigned char> buffer(1024);
         for (int attempt = 0; attempt < 2; ++attempt) {
             ULONG needed = 0;
@@ -287,7 +289,7 @@ const std::wstring& finalNameOf(const OpenItemState& state) {
             if (needed <= buffer.size()) break;
             buffer.resize(needed);
         }
-    }
+    });
     return state.finalPath;
 }
 
