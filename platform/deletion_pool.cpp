@@ -95,12 +95,23 @@ bool DeletionPool::isDone(const bool& done) {
     return done;
 }
 
-// Sleeps until a worker has set `done`.
+// Runs the tasks not started yet here while there are any, then sleeps until a worker has
+// set `done`: on a busy machine the workers may wait long for a processor, and the caller
+// need not wait for them.
 void DeletionPool::wait(const bool& done) {
-    std::unique_lock<Mutex> lock(_state->mutex);
-    _state->awaited = &done;
-    _state->finishedOne.wait(lock, [&done] { return done; });
-    _state->awaited = nullptr;
+    State& state = *_state;
+    std::unique_lock<Mutex> lock(state.mutex);
+    while (!done && !state.queue.empty()) {
+        State::Queued next = std::move(state.queue.front());
+        state.queue.pop_front();
+        lock.unlock();
+        next.task();
+        lock.lock();
+        *next.done = true;
+    }
+    state.awaited = &done;
+    state.finishedOne.wait(lock, [&done] { return done; });
+    state.awaited = nullptr;
 }
 
 // Forgets the queue, then waits until no worker runs a task.

@@ -27,7 +27,8 @@ public:
     void submit(std::function<void()> task, bool& done);
     // Whether the task that sets `done` has run, read under the pool's lock.
     bool isDone(const bool& done);
-    // Waits until the task that sets `done` has run.
+    // Waits until the task that sets `done` has run, running tasks not started yet itself
+    // meanwhile.
     void wait(const bool& done);
     // Drops the tasks not started yet and waits for those running.
     void cancel();
