@@ -7,7 +7,6 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -121,7 +120,7 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID 
 // An item held open, with what is known of it.
 struct OpenItemState {
     HandleOwner handle;
-    bool canDelete = true;        // opened with DELETE access (not only to be listed)
+    bool canDelete = true;  // opened with DELETE access (not only to be listed)
     HandleOwner attributeWriter;  // set once clearReadOnly has changed the attribute
     ItemKind kind = ItemKind::absent;
     mutable DWORD attributes = INVALID_FILE_ATTRIBUTES;  // read when first asked
@@ -134,7 +133,8 @@ struct OpenItemState {
     // Its name with links resolved, read once where hidden: the deletion workers may ask
     // for a folder's at the same time.
     mutable std::wstring finalPath;
-    mutable std::once_flag finalPathOnce;
+    mutable bool finalPathRead = false;
+    mutable SRWLOCK finalPathLock = SRWLOCK_INIT;
 };
 
 void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
@@ -274,7 +274,9 @@ namespace {
 // Wine the resolved Unix place; NtQueryObject, which GetFinalPathNameByHandleW also
 // asks, but without its 260-character limit under Wine), read once; empty when unknown.
 const std::wstring& finalNameOf(const OpenItemState& state) {
-    std::call_once(state.finalPathOnce, [&state] {
+    AcquireSRWLockExclusive(&state.finalPathLock);
+    if (!state.finalPathRead) {
+        state.finalPathRead = true;
         std::vector<unsigned char> buffer(1024);
         for (int attempt = 0; attempt < 2; ++attempt) {
             ULONG needed = 0;
@@ -289,7 +291,8 @@ const std::wstring& finalNameOf(const OpenItemState& state) {
             if (needed <= buffer.size()) break;
             buffer.resize(needed);
         }
-    });
+    }
+    ReleaseSRWLockExclusive(&state.finalPathLock);
     return state.finalPath;
 }
 
