@@ -128,32 +128,39 @@ void listingOrder(const std::string& folder, Paths& out) {
 }
 
 // With the deletion workers running (under the thread sanitizer in host-tsan), whatever
-// they finish first: failures come out in the order of a walk without them, and the
-// whole-tree removal ends at the first in that order. Every 7th file refuses deletion.
+// they finish first: failures come out in the order of a walk without them, the walking
+// thread's own (a folder it cannot list) among them, and the whole-tree removal ends at the
+// first in that order. Every 7th file refuses deletion; folder d2 cannot be listed.
 TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
     const stdfs::path game =
         stdfs::temp_directory_path() / ("gu-order-" + std::to_string(::getpid()));
-    const auto refuses = [](const std::string& path) {
-        return !stdfs::is_directory(path) && std::stoi(stdfs::path(path).filename()) % 7 == 0;
+    const std::string unlistable = (game / "d2").string();
+    const auto stays = [&unlistable](const std::string& path) {
+        return path == unlistable ||
+               (!stdfs::is_directory(path) && std::stoi(stdfs::path(path).filename()) % 7 == 0);
+    };
+    const auto unseen = [&unlistable](const std::string& path) {
+        return path.rfind(unlistable + "/", 0) == 0;
     };
     for (const bool wholeTree : {false, true}) {
         SCOPED_TRACE(wholeTree ? "whole-tree removal" : "engine's walk");
         stdfs::remove_all(game);
-        for (int i = 0; i < 240; ++i) {
-            stdfs::create_directories(game / ("d" + std::to_string(i % 4)));
-            std::ofstream(game / ("d" + std::to_string(i % 4)) / std::to_string(i)) << "x";
+        for (int i = 0; i < 300; ++i) {
+            const stdfs::path folder = i % 5 == 4 ? game : game / ("d" + std::to_string(i % 5));
+            stdfs::create_directories(folder);
+            std::ofstream(folder / std::to_string(i)) << "x";
         }
         Paths order, expected;
         listingOrder(game.string(), order);
         for (const auto& path : order) {
-            if (refuses(path) || std::any_of(order.begin(), order.end(), [&](const auto& inner) {
-                    return inner.rfind(path + "/", 0) == 0 && refuses(inner);
-                })) {
-                expected.push_back(path);
-            }
+            const bool holds = std::any_of(order.begin(), order.end(), [&](const auto& inner) {
+                return inner.rfind(path + "/", 0) == 0 && !unseen(inner) && stays(inner);
+            });
+            if (!unseen(path) && (stays(path) || holds)) expected.push_back(path);
         }
-        platform::sim::fsHook = [&refuses](FsOp op, const std::string& path) {
-            const bool fails = op == FsOp::remove && refuses(path);
+        platform::sim::fsHook = [&](FsOp op, const std::string& path) {
+            const bool fails =
+                (op == FsOp::remove && stays(path)) || (op == FsOp::list && path == unlistable);
             return fails ? std::make_error_code(std::errc::io_error) : std::error_code();
         };
         static Paths failures;  // static for the captureless callback
@@ -167,8 +174,8 @@ TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
         const std::uintmax_t removed = fs::removeTree(top, game.native(), walk, ec);
         platform::sim::fsHook = nullptr;
         EXPECT_EQ(failures, wholeTree ? Paths{expected.front()} : expected);
-        EXPECT_EQ(removed,
-                  wholeTree ? static_cast<std::uintmax_t>(-1) : order.size() - expected.size());
+        const auto walked = order.size() - std::count_if(order.begin(), order.end(), unseen);
+        EXPECT_EQ(removed, wholeTree ? static_cast<std::uintmax_t>(-1) : walked - expected.size());
     }
     stdfs::remove_all(game);
 }
