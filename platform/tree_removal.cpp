@@ -1,9 +1,11 @@
 // The one removal walk of the program, on the handle-level operations of each platform.
 #include <chrono>
+#include <deque>
+#include <exception>
 #include <thread>
 #include <utility>
-#include <vector>
 
+#include "platform/deletion_pool.h"
 #include "platform/file_system.h"
 
 namespace platform::fs {
@@ -42,6 +44,86 @@ bool endsInSeparator(const Name& path) {
     return !path.empty() && (path.back() == '/' || path.back() == kJoin);
 }
 
+// What became of one listed entry.
+struct Settled {
+    enum class End { removed, gone, failed, thrown, folder } end = End::gone;
+    RemovalFailure::What what = RemovalFailure::What::fileNotRemoved;  // End::failed
+    std::error_code ec;                                                // End::failed
+    std::exception_ptr thrown;                                         // End::thrown
+    OpenItem folder;  // End::folder: a folder confirmed as itself, to be walked
+};
+
+// A failure to report.
+Settled failure(RemovalFailure::What what, const std::error_code& ec) {
+    Settled settled;
+    settled.end = Settled::End::failed;
+    settled.what = what;
+    settled.ec = ec;
+    return settled;
+}
+
+// Deletes a file or link through its handle; the engine's removal clears a read-only
+// attribute when the deletion is refused for it (the whole-tree removal fails on it), and
+// throws "permissions" when it cannot.
+Settled deleteAsItself(OpenItem& item, const Name& path, bool ownRemoval) {
+    Settled settled;
+    std::error_code error;
+    bool removed = deleteItem(item, error);
+    if (!removed && ownRemoval && item && isAccessDenied(error) && isReadOnly(item)) {
+        std::error_code cleared;
+        if (!clearReadOnly(item, cleared)) {
+            throw std::filesystem::filesystem_error("permissions", Path(path), cleared);
+        }
+        removed = deleteItem(item, error);
+    }
+    if (removed) {
+        settled.end = Settled::End::removed;
+    } else if (!isNotFound(error)) {  // else gone meanwhile
+        settled = failure(RemovalFailure::What::fileNotRemoved, error);
+    }
+    return settled;
+}
+
+// Everything the walk does with one listed entry of `folder`, on whichever thread: opened
+// below the folder as itself, left when it is not itself, a folder handed back to be
+// walked, anything else deleted. Never throws: an exception is handed back too.
+Settled settleEntry(const OpenItem& folder, const ListedEntry& entry, const Name& path,
+                    bool ownRemoval) {
+    try {
+        OpenItem item;
+        std::error_code error;
+        const bool listedFolder = entry.kind == ItemKind::directory;
+        const auto open = [&] { return openChild(folder, entry, path, item, error); };
+        if (!retried(open, error)) {
+            if (isNotFound(error)) return Settled{};  // gone since the listing
+            // A read-only item that cannot even be opened to change its attributes is one
+            // whose attribute cannot be cleared.
+            if (ownRemoval && entry.readOnly && isAccessDenied(error)) {
+                throw std::filesystem::filesystem_error("permissions", Path(path), error);
+            }
+            return failure(listedFolder ? RemovalFailure::What::cannotList
+                                        : RemovalFailure::What::fileNotRemoved,
+                           error);
+        }
+        const bool isFolder = kindOf(item) == ItemKind::directory;
+        if (!isItself(folder, item, entry.name, error)) {
+            return failure(isFolder ? RemovalFailure::What::folderNotRemoved
+                                    : RemovalFailure::What::fileNotRemoved,
+                           error);
+        }
+        if (!isFolder) return deleteAsItself(item, path, ownRemoval);
+        Settled settled;
+        settled.end = Settled::End::folder;
+        settled.folder = std::move(item);
+        return settled;
+    } catch (...) {
+        Settled settled;
+        settled.end = Settled::End::thrown;
+        settled.thrown = std::current_exception();
+        return settled;
+    }
+}
+
 // One folder of the walk's stack: open and being listed.
 struct Level {
     OpenItem folder;
@@ -49,26 +131,51 @@ struct Level {
     std::size_t failuresBefore;  // failures reported before it was entered
 };
 
+// One entry handed to the workers: what they need, and what became of it.
+struct Job {
+    const OpenItem* folder;  // its folder, open until the job is reported
+    ListedEntry entry;
+    Name path;
+    Settled settled;
+    bool done = false;  // set by the pool once `settled` holds the outcome
+};
+
+// At most this many entries are handed out and not yet reported: enough to keep every
+// worker busy, few enough that memory does not follow the size of a folder.
+constexpr std::size_t kHandedOut = 64;
+
 // The walk's state: the open folders, one path buffer that grows and shrinks with the
-// depth, and what it reports.
+// depth, the entries handed to the workers, and what it reports. Whatever the workers do,
+// the failures are reported in the order of a walk without them, by this thread alone.
 class Walk {
 public:
-    Walk(const RemovalWalk& how, std::error_code& ec) : _how(how), _ec(ec) {}
+    Walk(const RemovalWalk& how, std::error_code& ec, unsigned workers)
+        : _how(how), _ec(ec), _pool(workers) {}
 
     std::uintmax_t run(OpenItem& top, const Name& path);
 
 private:
     // Reports a failure; false when it ends the walk (ec then holds it).
     bool failed(RemovalFailure::What what, const Name& path, const std::error_code& error);
-    // Deletes one non-folder item; false when a failure ends the walk.
-    bool removeItem(OpenItem& item, const Name& path);
     // Clears the read-only attribute for the engine's removal; throws "permissions".
     void makeWritable(const OpenItem& item, const Name& path);
+    // Acts on what became of an entry: counts it, reports it, throws it, or walks the
+    // folder (pushed on `levels`, or in a walk of its own when `levels` is null); false
+    // when the walk ends.
+    bool settle(Settled& settled, const Name& path, std::deque<Level>* levels);
+    // Hands a non-folder entry to the workers, first reporting the oldest ones when too
+    // many are out; false when the walk ends.
+    bool handOut(const OpenItem& folder, const ListedEntry& entry, const Name& path);
+    // Reports the entries handed out, oldest first: all of them, waiting for each, when
+    // `all`; else those done, waiting for the oldest when none is; false when the walk ends.
+    bool report(bool all);
 
     const RemovalWalk& _how;
     std::error_code& _ec;
     std::uintmax_t _removed = 0;
     std::size_t _failures = 0;  // reported so far: each leaves something in its folder
+    std::deque<Job> _jobs;      // handed out, oldest first
+    DeletionPool _pool;
 };
 
 // Hands the failure to the caller; the whole-tree removal stops at it.
@@ -88,23 +195,62 @@ void Walk::makeWritable(const OpenItem& item, const Name& path) {
     }
 }
 
-// Deletes a file or link through its handle; the engine's removal clears a read-only
-// attribute when the deletion is refused for it (the whole-tree removal fails on it).
-bool Walk::removeItem(OpenItem& item, const Name& path) {
-    std::error_code error;
-    if (deleteItem(item, error)) {
-        ++_removed;
-        return true;
-    }
-    if (_how.ownRemoval && item && isAccessDenied(error) && isReadOnly(item)) {
-        makeWritable(item, path);
-        if (deleteItem(item, error)) {
+// The caller has reported everything before it, so the order stays that of the listing.
+bool Walk::settle(Settled& settled, const Name& path, std::deque<Level>* levels) {
+    switch (settled.end) {
+        case Settled::End::removed:
             ++_removed;
             return true;
-        }
+        case Settled::End::gone:
+            return true;
+        case Settled::End::failed:
+            return failed(settled.what, path, settled.ec);
+        case Settled::End::thrown:
+            std::rethrow_exception(settled.thrown);
+        case Settled::End::folder:
+            break;
     }
-    if (isNotFound(error)) return true;  // gone meanwhile
-    return failed(RemovalFailure::What::fileNotRemoved, path, error);
+    if (levels != nullptr) {
+        levels->push_back(Level{std::move(settled.folder), path.size(), _failures});
+        return true;
+    }
+    // A worker found a folder where the listing showed none (it became one meanwhile, or
+    // the listing does not tell): it is walked here and now, in its place in the order.
+    Walk inner(_how, _ec, 0);
+    const std::uintmax_t removed = inner.run(settled.folder, path);
+    _failures += inner._failures;
+    if (removed == kFailed) return false;
+    _removed += removed;
+    return true;
+}
+
+// Queues the entry with its own copy of the path.
+bool Walk::handOut(const OpenItem& folder, const ListedEntry& entry, const Name& path) {
+    if (_jobs.size() >= kHandedOut && !report(false)) return false;
+    Job& job = _jobs.emplace_back(Job{&folder, entry, path, Settled{}});
+    const bool ownRemoval = _how.ownRemoval;
+    _pool.submit(
+        [&job, ownRemoval] {
+            job.settled = settleEntry(*job.folder, job.entry, job.path, ownRemoval);
+        },
+        job.done);
+    return true;
+}
+
+// Takes the oldest job off the queue once it is done, then acts on what became of it.
+bool Walk::report(bool all) {
+    bool reported = false;
+    while (!_jobs.empty()) {
+        if (!_pool.isDone(_jobs.front().done)) {
+            if (reported && !all) return true;
+            _pool.wait(_jobs.front().done);
+        }
+        reported = true;
+        Job job = std::move(_jobs.front());
+        _jobs.pop_front();
+        if (!settle(job.settled, job.path, nullptr)) return false;
+    }
+    return true;
 }
 
 // The walk itself: the top, then every folder below it depth-first.
@@ -114,7 +260,8 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
         // The engine's removal walks folders only; a link or file at the top is for the
         // whole-tree removal, which deletes it as itself.
         if (_how.ownRemoval) return 0;
-        return removeItem(top, topPath) ? _removed : kFailed;
+        Settled settled = deleteAsItself(top, topPath, false);
+        return settle(settled, topPath, nullptr) ? _removed : kFailed;
     }
     rewindListing(top);
     Name path = topPath;
@@ -122,58 +269,47 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
 
     // Depth-first with an explicit stack, so that a tree thousands of folders deep cannot
     // overflow the call stack. Every item is opened through its open folder. The top stays
-    // the caller's: it is moved back when the walk ends without deleting it.
-    std::vector<Level> levels;
+    // the caller's: it is moved back when the walk ends without deleting it. The stack is
+    // a deque, so that the folders the workers use stay where they are as it grows.
+    std::deque<Level> levels;
     levels.push_back(Level{std::move(top), path.size(), _failures});
     struct GiveBack {
-        std::vector<Level>& levels;
+        std::deque<Level>& levels;
         OpenItem& top;
         ~GiveBack() {
             if (!levels.empty()) top = std::move(levels.front().folder);
         }
     } giveBack{levels, top};
+    // However the walk ends, no worker still uses its folders.
+    struct StopWorkers {
+        DeletionPool& pool;
+        std::deque<Job>& jobs;
+        ~StopWorkers() {
+            pool.cancel();
+            jobs.clear();
+        }
+    } stopWorkers{_pool, _jobs};
     while (!levels.empty()) {
-        Level& level = levels.back();
+        Level& level = levels.back();  // stays valid: the deque grows at its end only
         ListedEntry entry;
         if (nextEntry(level.folder, entry, error)) {
             path.resize(level.pathLength);
             if (!endsInSeparator(path)) path += kJoin;
             path += entry.name;
-            OpenItem item;
-            const bool listedFolder = entry.kind == ItemKind::directory;
-            const auto open = [&] { return openChild(level.folder, entry, path, item, error); };
-            if (!retried(open, error)) {
-                if (isNotFound(error)) continue;  // gone since the listing
-                // A read-only item that cannot even be opened to change its attributes
-                // is one whose attribute cannot be cleared.
-                if (_how.ownRemoval && entry.readOnly && isAccessDenied(error)) {
-                    throw std::filesystem::filesystem_error("permissions", Path(path), error);
-                }
-                if (!failed(listedFolder ? RemovalFailure::What::cannotList
-                                         : RemovalFailure::What::fileNotRemoved,
-                            path, error)) {
-                    return kFailed;
-                }
+            if (entry.kind != ItemKind::directory && _pool.workers() > 0) {
+                if (!handOut(level.folder, entry, path)) return kFailed;
                 continue;
             }
-            const bool folder = kindOf(item) == ItemKind::directory;
-            if (!isItself(level.folder, item, entry.name, error)) {
-                if (!failed(folder ? RemovalFailure::What::folderNotRemoved
-                                   : RemovalFailure::What::fileNotRemoved,
-                            path, error)) {
-                    return kFailed;
-                }
-                continue;
-            }
-            if (folder) {
-                // `level` is stale once the stack grows.
-                levels.push_back(Level{std::move(item), path.size(), _failures});
-            } else if (!removeItem(item, path)) {
-                return kFailed;
-            }
+            Settled settled = settleEntry(level.folder, entry, path, _how.ownRemoval);
+            // What this thread reports or throws comes after what the workers were given.
+            const bool reports =
+                settled.end == Settled::End::failed || settled.end == Settled::End::thrown;
+            if ((reports && !report(true)) || !settle(settled, path, &levels)) return kFailed;
             continue;
         }
         path.resize(level.pathLength);
+        // Every entry of the folder is done and reported before it goes.
+        if (!report(true)) return kFailed;
         if (error) {
             if (_how.ownRemoval) {
                 throw std::filesystem::filesystem_error("directory_iterator::operator++",
@@ -188,8 +324,7 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
         // failure inside it says something stays.
         if (_how.ownRemoval && isReadOnly(level.folder)) makeWritable(level.folder, path);
         const auto remove = [&] { return deleteItem(level.folder, error); };
-        const bool removed =
-            _failures > level.failuresBefore ? remove() : retried(remove, error);
+        const bool removed = _failures > level.failuresBefore ? remove() : retried(remove, error);
         if (removed) ++_removed;
         const bool reported = !removed && !isNotFound(error);
         if (levels.size() == 1 && !removed) {
@@ -213,7 +348,7 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
 std::uintmax_t removeTree(OpenItem& top, const Name& path, const RemovalWalk& how,
                           std::error_code& ec) {
     ec.clear();
-    Walk walk(how, ec);
+    Walk walk(how, ec, deletionWorkers());
     if (how.ownRemoval) return walk.run(top, path);
     // The whole-tree removal reports in ec whatever the walk would throw.
     try {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "platform/file_system.h"
 #include "platform/sim/fs_hook.h"
@@ -38,9 +39,14 @@ void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
 
 namespace {
 
-// Runs the tests' hook before `op` on path; true when it fails the operation (ec set).
+// Runs the tests' hook before `op` on path; true when it fails the operation (ec set). The
+// removal's workers call it at once: the hook runs for one of them at a time.
 bool hooked(sim::FsOp op, const std::string& path, std::error_code& ec) {
-    if (sim::fsHook) ec = sim::fsHook(op, path);
+    static std::mutex hookMutex;
+    if (sim::fsHook) {
+        const std::lock_guard<std::mutex> lock(hookMutex);
+        ec = sim::fsHook(op, path);
+    }
     return static_cast<bool>(ec);
 }
 

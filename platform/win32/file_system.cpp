@@ -130,8 +130,11 @@ struct OpenItemState {
     ULONG filled = 0;     // bytes of the batch in use
     bool listed = false;  // the listing has reached its end
     bool restart = true;  // the next listing call starts from the first entry
-    mutable std::wstring finalPath;  // its name with links resolved, read once where hidden
+    // Its name with links resolved, read once where hidden: the deletion workers may ask
+    // for a folder's at the same time.
+    mutable std::wstring finalPath;
     mutable bool finalPathRead = false;
+    mutable SRWLOCK finalPathLock = SRWLOCK_INIT;
 };
 
 void OpenItemClose::operator()(OpenItemState* state) const { delete state; }
@@ -171,24 +174,42 @@ bool refusesRelativeOpen(DWORD error) {
            error == ERROR_INVALID_FUNCTION;
 }
 
-// The item's attributes and file number through its handle; false with the error.
-bool readAttributes(HANDLE handle, DWORD& attributes, std::uint64_t& id, DWORD& error) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) {
+// The item's attributes through its handle: FileBasicInfo is one request, where
+// GetFileInformationByHandle also asks for the volume (a round trip to the mount manager
+// under Wine). False with the error.
+bool readAttributes(HANDLE handle, DWORD& attributes, DWORD& error) {
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         error = GetLastError();
         return false;
     }
-    attributes = info.dwFileAttributes;
-    id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    attributes = basic.FileAttributes;
     return true;
 }
 
-// Fills a new state from an open handle: its kind from its own attributes.
+// The file system's number of the item (FileInternalInformation), the one its folder's
+// listing shows; false with the error.
+bool readFileNumber(HANDLE handle, std::uint64_t& id, DWORD& error) {
+    LARGE_INTEGER number;
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status = NtQueryInformationFile(
+        handle, &io, &number, sizeof number,
+        static_cast<FILE_INFORMATION_CLASS>(6) /* FileInternalInformation */);
+    if (status < 0) {
+        error = RtlNtStatusToDosError(status);
+        return false;
+    }
+    id = static_cast<std::uint64_t>(number.QuadPart);
+    return true;
+}
+
+// Fills a new state from an open handle: its kind from its own attributes, and its file
+// number when `id` asks for it.
 bool adopt(HandleOwner handle, OpenItem& item, std::uint64_t* id, std::error_code& ec) {
     DWORD attributes = 0;
-    std::uint64_t number = 0;
     DWORD error = ERROR_SUCCESS;
-    if (!readAttributes(handle.get(), attributes, number, error)) {
+    if (!readAttributes(handle.get(), attributes, error) ||
+        (id != nullptr && !readFileNumber(handle.get(), *id, error))) {
         ec = systemError(error);
         return false;
     }
@@ -196,7 +217,6 @@ bool adopt(HandleOwner handle, OpenItem& item, std::uint64_t* id, std::error_cod
     item->handle = std::move(handle);
     item->attributes = attributes;
     item->kind = kindOfAttributes(attributes);
-    if (id != nullptr) *id = number;
     return true;
 }
 
@@ -254,6 +274,7 @@ namespace {
 // Wine the resolved Unix place; NtQueryObject, which GetFinalPathNameByHandleW also
 // asks, but without its 260-character limit under Wine), read once; empty when unknown.
 const std::wstring& finalNameOf(const OpenItemState& state) {
+    AcquireSRWLockExclusive(&state.finalPathLock);
     if (!state.finalPathRead) {
         state.finalPathRead = true;
         std::vector<unsigned char> buffer(1024);
@@ -271,6 +292,7 @@ const std::wstring& finalNameOf(const OpenItemState& state) {
             buffer.resize(needed);
         }
     }
+    ReleaseSRWLockExclusive(&state.finalPathLock);
     return state.finalPath;
 }
 
@@ -370,9 +392,8 @@ ItemKind kindOf(const OpenItem& item) { return item ? item->kind : ItemKind::abs
 bool isReadOnly(const OpenItem& item) {
     if (!item) return false;
     if (item->attributes == INVALID_FILE_ATTRIBUTES) {
-        std::uint64_t id = 0;
         DWORD error = ERROR_SUCCESS;
-        if (!readAttributes(item->handle.get(), item->attributes, id, error)) return false;
+        if (!readAttributes(item->handle.get(), item->attributes, error)) return false;
     }
     return (item->attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }

@@ -24,8 +24,8 @@ DWORD openCheckedFile(int csidl, const std::wstring& path, win32::HandleOwner& f
     win32::HandleOwner opened = win32::openRelative(place.folder.get(), place.name, how, error);
     if (!opened.valid()) return error;
     // A link or hard link opened as itself may go: only that name is deleted.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!win32::isItemAt(opened.get(), false, place.itemPath, info)) {
+    DWORD attributes = 0;
+    if (!win32::isItemAt(opened.get(), false, place.itemPath, attributes)) {
         return win32::kNotWhereExpected;
     }
     file = std::move(opened);

@@ -59,13 +59,12 @@ std::wstring userProfileFolder() {
     });
 }
 
-bool isItemAt(HANDLE item, bool folder, const std::wstring& expected,
-              BY_HANDLE_FILE_INFORMATION& info) {
-    BY_HANDLE_FILE_INFORMATION read;
-    if (!GetFileInformationByHandle(item, &read)) return false;
-    const bool isFolder = (read.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+bool isItemAt(HANDLE item, bool folder, const std::wstring& expected, DWORD& attributes) {
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic)) return false;
+    const bool isFolder = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder != folder || !sameNames(finalPathOfHandle(item), expected)) return false;
-    info = read;
+    attributes = basic.FileAttributes;
     return true;
 }
 
@@ -91,11 +90,11 @@ DWORD openItemFolder(int csidl, const std::wstring& path, ItemFolder& out) {
         HandleOwner inner = openRelative(folder.get(), names[i], how, error);
         if (!inner.valid()) return error;
         expected += L"\\" + names[i];
-        BY_HANDLE_FILE_INFORMATION info;
+        DWORD attributes = 0;
         // A folder's link count says nothing about other names (Wine reports one, some
         // file systems count subfolders), so only its reparse attribute and place count.
-        if (!isItemAt(inner.get(), true, expected, info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (!isItemAt(inner.get(), true, expected, attributes) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             return kNotWhereExpected;
         }
         folder = std::move(inner);

@@ -41,10 +41,10 @@ std::wstring userProfileFolder();
 [[nodiscard]] DWORD openItemFolder(int csidl, const std::wstring& path, ItemFolder& out);
 
 // True when the item open as `item` is a folder or not, as `folder` says, and its final
-// path is `expected` (letters compared as Windows compares names); `info` then holds what
-// its handle tells. Under Wine a Unix link looks like a plain item through its handle, and
-// only the final path shows where it leads.
+// path is `expected` (letters compared as Windows compares names); `attributes` then holds
+// its attributes (FileBasicInfo). Under Wine a Unix link looks like a plain item through its
+// handle, and only the final path shows where it leads.
 [[nodiscard]] bool isItemAt(HANDLE item, bool folder, const std::wstring& expected,
-                            BY_HANDLE_FILE_INFORMATION& info);
+                            DWORD& attributes);
 
 }  // namespace platform::win32

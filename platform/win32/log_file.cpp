@@ -51,15 +51,16 @@ bool LogFile::open(const std::wstring& path) {
     win32::ItemFolder place;
     if (win32::openItemFolder(kCsidlLocalAppData, path, place) != ERROR_SUCCESS) return false;
     HandleOwner file = openOrCreateLog(place.folder.get(), place.name);
-    BY_HANDLE_FILE_INFORMATION info;
-    LARGE_INTEGER size;
-    if (!file.valid() || !win32::isItemAt(file.get(), false, place.itemPath, info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks != 1 ||
-        !GetFileSizeEx(file.get(), &size)) {
+    DWORD attributes = 0;
+    FILE_STANDARD_INFO standard;  // the number of names and the size
+    if (!file.valid() || !win32::isItemAt(file.get(), false, place.itemPath, attributes) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        !GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
+        standard.NumberOfLinks != 1) {
         return false;
     }
     _state->file = std::move(file);
-    _state->sizeAtOpen = static_cast<std::size_t>(size.QuadPart);
+    _state->sizeAtOpen = static_cast<std::size_t>(standard.EndOfFile.QuadPart);
     return true;
 }
 

@@ -1,9 +1,11 @@
 // The one removal walk on the host's descriptors while an item changes, or an operation
 // fails, just before the walk acts on it: nothing outside the game folder changes, and the
 // walk ends as the change allows.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -110,4 +112,70 @@ TEST(Walk, ItemChangedOrFailingBeforeTheWalkActsOnItLeadsNowhereElse) {
         EXPECT_EQ(snapshot(outside), before);
     }
     stdfs::remove_all(root);
+}
+
+// Every item below the folder, depth-first in listing order, each folder after its entries.
+void listingOrder(const std::string& folder, Paths& out) {
+    DIR* listing = ::opendir(folder.c_str());
+    for (const dirent* entry; (entry = ::readdir(listing)) != nullptr;) {
+        const std::string name = entry->d_name, path = folder + "/" + name;
+        if (name == "." || name == "..") continue;
+        if (entry->d_type == DT_DIR) listingOrder(path, out);
+        if (entry->d_type != DT_DIR) out.push_back(path);
+    }
+    ::closedir(listing);
+    out.push_back(folder);
+}
+
+// With the deletion workers running (under the thread sanitizer in host-tsan), whatever
+// they finish first: failures come out in the order of a walk without them, the walking
+// thread's own (a folder it cannot list) among them, and the whole-tree removal ends at the
+// first in that order. Every 7th file refuses deletion; folder d2 cannot be listed.
+TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
+    const stdfs::path game =
+        stdfs::temp_directory_path() / ("gu-order-" + std::to_string(::getpid()));
+    const std::string unlistable = (game / "d2").string();
+    const auto stays = [&unlistable](const std::string& path) {
+        return path == unlistable ||
+               (!stdfs::is_directory(path) && std::stoi(stdfs::path(path).filename()) % 7 == 0);
+    };
+    const auto unseen = [&unlistable](const std::string& path) {
+        return path.rfind(unlistable + "/", 0) == 0;
+    };
+    for (const bool wholeTree : {false, true}) {
+        SCOPED_TRACE(wholeTree ? "whole-tree removal" : "engine's walk");
+        stdfs::remove_all(game);
+        for (int i = 0; i < 300; ++i) {
+            const stdfs::path folder = i % 5 == 4 ? game : game / ("d" + std::to_string(i % 5));
+            stdfs::create_directories(folder);
+            std::ofstream(folder / std::to_string(i)) << "x";
+        }
+        Paths order, expected;
+        listingOrder(game.string(), order);
+        for (const auto& path : order) {
+            const bool holds = std::any_of(order.begin(), order.end(), [&](const auto& inner) {
+                return inner.rfind(path + "/", 0) == 0 && !unseen(inner) && stays(inner);
+            });
+            if (!unseen(path) && (stays(path) || holds)) expected.push_back(path);
+        }
+        platform::sim::fsHook = [&](FsOp op, const std::string& path) {
+            const bool fails =
+                (op == FsOp::remove && stays(path)) || (op == FsOp::list && path == unlistable);
+            return fails ? std::make_error_code(std::errc::io_error) : std::error_code();
+        };
+        static Paths failures;  // static for the captureless callback
+        failures.clear();
+        const fs::RemovalWalk walk{!wholeTree, [](const fs::RemovalFailure& failure) {
+                                       failures.push_back(failure.path);
+                                   }};
+        std::error_code ec;
+        fs::OpenItem top;
+        ASSERT_TRUE(fs::openItem(game, top, ec)) << ec.message();
+        const std::uintmax_t removed = fs::removeTree(top, game.native(), walk, ec);
+        platform::sim::fsHook = nullptr;
+        EXPECT_EQ(failures, wholeTree ? Paths{expected.front()} : expected);
+        const auto walked = order.size() - std::count_if(order.begin(), order.end(), unseen);
+        EXPECT_EQ(removed, wholeTree ? static_cast<std::uintmax_t>(-1) : walked - expected.size());
+    }
+    stdfs::remove_all(game);
 }
