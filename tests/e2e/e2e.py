@@ -158,7 +158,8 @@ class Case(unittest.TestCase):
         for token in ("", "_qa"):
             os.makedirs(log_dir(token))  # the program never creates it
         self.assertEqual(driver("--none-for-ms", "0")[0], 0, "a box from an earlier run is still up")
-        self.canaries, self.immutables = {}, []  # host path -> bytes; chattr +i, undone after the case
+        # host path -> bytes; chattr +i, undone after the case; changes planted while it runs
+        self.canaries, self.immutables, self.watchers = {}, [], []
         self.outside = tempfile.mkdtemp(prefix="gu-outside-")  # only links lead there
         self.made = [self.outside] + [host(R.user + "\\" + name.split("\\")[0]) for name in LEFTOVER_NAMES]
         for path in [host(f.format(user=R.user) + r"\gu-canary.bin") for f in CANARY_FOLDERS] + [
@@ -201,11 +202,11 @@ class Case(unittest.TestCase):
         self.made.append(at)
 
     # Once ready() holds while the program runs (polled every 0.2 ms, 60 s at most), change()
-    # plants the case's change; returns the event set when it was planted.
+    # plants the case's change; the attempt checks that it was planted.
     def during(self, ready, change):
-        planted = threading.Event()
-        threading.Thread(target=lambda: wait_for(ready, 60, 0.0002) and (change(), planted.set()), daemon=True).start()
-        return planted
+        self.watchers.append(threading.Event())
+        threading.Thread(target=lambda e=self.watchers[-1]: wait_for(ready, 60, 0.0002) and (change(), e.set()),
+                         daemon=True).start()
 
     # Takes away after the case the outermost of the host path's folders still to be made.
     def made_above(self, path):
@@ -305,6 +306,7 @@ class Case(unittest.TestCase):
             self.expect_exit(run, 0)
         finally:
             self.assert_guarded()
+        self.assertTrue(all(planted.is_set() for planted in self.watchers), "a change came too late")
         if lines is not None:
             self.assert_log_lines(lines, token)
         if left != ANYTHING:
@@ -392,11 +394,9 @@ class Program(Case):
     # the folder's own path is still found, through the final path of the folder's handle.
     def test_game_running_by_its_real_path_fails_with_7(self):
         program = GAME + r"\bin\run.exe"
-        self.attempt(record(path=r"C:\Lib\SpaceRace"), 7, [
-            line("INFO", "_isGameRunning", "Game process detected: " + program),
-            error("_worker", r"Game is currently running, cannot uninstall: C:\Lib\SpaceRace"), failed(7)],
-            lambda: (self.link(host(r"C:\Lib"), host(r"C:\Games")),
-                     self.hold(r"C:\gu-e2e\state.reg", self.driver_copy(program))))
+        self.attempt(record(path=r"C:\Lib\SpaceRace"), 7, [line("INFO", "_isGameRunning", "Game process detected: " + program),
+                     error("_worker", r"Game is currently running, cannot uninstall: C:\Lib\SpaceRace"), failed(7)],
+                     lambda: (self.link(host(r"C:\Lib"), host(r"C:\Games")), self.hold(r"C:\gu-e2e\state.reg", self.driver_copy(program))))
 
     # Read-only files in the game (one removed by the leftovers' step), its manifest (game
     # number 501) and the shortcuts named `shortcut`, and canaries beside each: a sibling
@@ -631,7 +631,7 @@ class Hostile(Case):
     # the folder's path as it was opened, so what they find now lies outside and is left:
     # the run ends with 2 (on Windows the real game would go), the outside stays.
     def test_folder_above_swapped_for_a_link_after_the_judgement(self):
-        temp, games, moved, planted = host(GAME + r"\.vexal_temp"), host(r"C:\Games"), host(r"C:\Games.moved"), []
+        temp, games, moved = host(GAME + r"\.vexal_temp"), host(r"C:\Games"), host(r"C:\Games.moved")
 
         def plant():
             for i in range(500):
@@ -640,30 +640,21 @@ class Hostile(Case):
                 self.canary(os.path.join(self.outside, "SpaceRace", *name.split("\\")))
             self.made.extend([moved, games])
             self.canaries[os.path.join(moved, "gu-canary.bin")] = self.canaries.pop(os.path.join(games, "gu-canary.bin"))
-            planted.append(self.during(lambda: len(os.listdir(temp)) < 501,
-                                       lambda: (os.rename(games, moved), os.symlink(self.outside, games))))
+            self.during(lambda: len(os.listdir(temp)) < 501, lambda: (os.rename(games, moved), os.symlink(self.outside, games)))
         self.attempt(record(), 2, None, plant, left=ANYTHING)
-        self.assertTrue(planted[0].is_set(), "the swap came too late")
 
     # A link to a tree with a combined manifest appears at the game's name once the game is
     # gone; the step that runs after the folder has nothing to find.
     def test_link_at_the_game_name_once_the_folder_is_gone(self):
-        planted = []
-        self.attempt(record(), 1, REMOVED, lambda: planted.append(self.during(
-            lambda: not os.path.lexists(host(GAME)), lambda: os.symlink(self.outside, host(GAME)))), left=ANYTHING)
-        self.assertTrue(planted[0].is_set())
+        self.attempt(record(), 1, REMOVED, lambda: self.during(lambda: not os.path.lexists(host(GAME)),
+                                                               lambda: os.symlink(self.outside, host(GAME))), left=ANYTHING)
 
     # A second name in the game of a read-only file elsewhere: the name goes, the file keeps
     # its bytes and its read-only attribute.
     def test_hard_link_in_game_to_a_read_only_file_elsewhere(self):
         other = host(r"C:\windows\gu-readonly.bin")
-
-        def plant():
-            self.canary(other)
-            self.made.append(other)
-            os.chmod(other, 0o444)
-            os.link(other, host(GAME + r"\bin\shared.dll"))
-        self.attempt(record(), 1, REMOVED, plant)
+        self.attempt(record(), 1, REMOVED, lambda: (self.canary(other), self.made.append(other), os.chmod(other, 0o444),
+                                                    os.link(other, host(GAME + r"\bin\shared.dll"))))
         self.assertEqual(os.stat(other).st_mode & 0o777, 0o444, "the other name lost its read-only attribute")
 
 
