@@ -34,6 +34,20 @@ std::map<std::string, std::string> snapshot(const stdfs::path& folder) {
     return seen;
 }
 
+// The failures the last removeGame reported, in order (for the captureless callback).
+Paths gFailures;
+
+// Opens the game folder and removes it: the engine's walk, or the whole-tree removal.
+std::uintmax_t removeGame(const stdfs::path& game, bool wholeTree, std::error_code& ec) {
+    gFailures.clear();
+    const fs::RemovalWalk walk{!wholeTree, [](const fs::RemovalFailure& failure) {
+                                   gFailures.push_back(failure.path);
+                               }};
+    fs::OpenItem top;
+    if (!fs::openItem(game, top, ec)) return 0;
+    return fs::removeTree(top, game.native(), walk, ec);
+}
+
 TEST(Walk, ItemChangedOrFailingBeforeTheWalkActsOnItLeadsNowhereElse) {
     const stdfs::path root =
         stdfs::temp_directory_path() / ("gu-walk-" + std::to_string(::getpid()));
@@ -87,16 +101,10 @@ TEST(Walk, ItemChangedOrFailingBeforeTheWalkActsOnItLeadsNowhereElse) {
             if (change) change(item);
             return std::make_error_code(error);
         };
-        static Paths failures;  // static for the captureless callback
-        failures.clear();
-        const fs::RemovalWalk walk{!wholeTree, [](const fs::RemovalFailure& failure) {
-                                       failures.push_back(failure.path);
-                                   }};
+        Paths& failures = gFailures;
         std::error_code ec;
-        fs::OpenItem top;
-        ASSERT_TRUE(fs::openItem(game, top, ec)) << ec.message();
         try {
-            fs::removeTree(top, game.native(), walk, ec);
+            removeGame(game, wholeTree, ec);
             for (auto& path : failures) path = stdfs::path(path).lexically_relative(game).string();
         } catch (const stdfs::filesystem_error&) {
             failures = {"throws"};
@@ -163,15 +171,9 @@ TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
                 (op == FsOp::remove && stays(path)) || (op == FsOp::list && path == unlistable);
             return fails ? std::make_error_code(std::errc::io_error) : std::error_code();
         };
-        static Paths failures;  // static for the captureless callback
-        failures.clear();
-        const fs::RemovalWalk walk{!wholeTree, [](const fs::RemovalFailure& failure) {
-                                       failures.push_back(failure.path);
-                                   }};
+        Paths& failures = gFailures;
         std::error_code ec;
-        fs::OpenItem top;
-        ASSERT_TRUE(fs::openItem(game, top, ec)) << ec.message();
-        const std::uintmax_t removed = fs::removeTree(top, game.native(), walk, ec);
+        const std::uintmax_t removed = removeGame(game, wholeTree, ec);
         platform::sim::fsHook = nullptr;
         EXPECT_EQ(failures, wholeTree ? Paths{expected.front()} : expected);
         const auto walked = order.size() - std::count_if(order.begin(), order.end(), unseen);
