@@ -62,6 +62,19 @@ Settled failure(RemovalFailure::What what, const std::error_code& ec) {
     return settled;
 }
 
+// Runs `settle`, handing back an exception it throws as what became of the entry.
+template <typename Settle>
+Settled catching(Settle settle) {
+    try {
+        return settle();
+    } catch (...) {
+        Settled settled;
+        settled.end = Settled::End::thrown;
+        settled.thrown = std::current_exception();
+        return settled;
+    }
+}
+
 // Deletes a file or link through its handle; the engine's removal clears a read-only
 // attribute when the deletion is refused for it (the whole-tree removal fails on it), and
 // throws "permissions" when it cannot.
@@ -84,27 +97,33 @@ Settled deleteAsItself(OpenItem& item, const Name& path, bool ownRemoval) {
     return settled;
 }
 
-// Everything the walk does with one listed entry of `folder`, on whichever thread: opened
-// below the folder as itself, left when it is not itself, a folder handed back to be
-// walked, anything else deleted. Never throws: an exception is handed back too.
-Settled settleEntry(const OpenItem& folder, const ListedEntry& entry, const Name& path,
-                    bool ownRemoval) {
-    try {
-        OpenItem item;
+// Opens one listed entry of `folder` below it, as itself, into `item`. When it cannot be:
+// false, with what to report in `settled` (nothing, when it is gone since the listing).
+// Acts on nothing. Never throws.
+bool openEntry(const OpenItem& folder, const ListedEntry& entry, const Name& path,
+               bool ownRemoval, OpenItem& item, Settled& settled) {
+    settled = catching([&] {
         std::error_code error;
-        const bool listedFolder = entry.kind == ItemKind::directory;
         const auto open = [&] { return openChild(folder, entry, path, item, error); };
-        if (!retried(open, error)) {
-            if (isNotFound(error)) return Settled{};  // gone since the listing
-            // A read-only item that cannot even be opened to change its attributes is one
-            // whose attribute cannot be cleared.
-            if (ownRemoval && entry.readOnly && isAccessDenied(error)) {
-                throw std::filesystem::filesystem_error("permissions", Path(path), error);
-            }
-            return failure(listedFolder ? RemovalFailure::What::cannotList
-                                        : RemovalFailure::What::fileNotRemoved,
-                           error);
+        if (retried(open, error) || isNotFound(error)) return Settled{};  // or gone
+        // A read-only item that cannot even be opened to change its attributes is one
+        // whose attribute cannot be cleared.
+        if (ownRemoval && entry.readOnly && isAccessDenied(error)) {
+            throw std::filesystem::filesystem_error("permissions", Path(path), error);
         }
+        return failure(entry.kind == ItemKind::directory ? RemovalFailure::What::cannotList
+                                                         : RemovalFailure::What::fileNotRemoved,
+                       error);
+    });
+    return item != nullptr;
+}
+
+// What becomes of an entry openEntry opened: left when it is not itself, a folder handed
+// back to be walked, anything else deleted. Never throws.
+Settled settleOpened(const OpenItem& folder, const ListedEntry& entry, const Name& path,
+                     bool ownRemoval, OpenItem& item) {
+    return catching([&] {
+        std::error_code error;
         const bool isFolder = kindOf(item) == ItemKind::directory;
         if (!isItself(folder, item, entry.name, error)) {
             return failure(isFolder ? RemovalFailure::What::folderNotRemoved
@@ -116,19 +135,39 @@ Settled settleEntry(const OpenItem& folder, const ListedEntry& entry, const Name
         settled.end = Settled::End::folder;
         settled.folder = std::move(item);
         return settled;
-    } catch (...) {
-        Settled settled;
-        settled.end = Settled::End::thrown;
-        settled.thrown = std::current_exception();
-        return settled;
-    }
+    });
 }
+
+// Everything done with one listed entry of `folder`, on whichever thread: opened below
+// the folder as itself, left when it is not itself, a folder handed back to be walked,
+// anything else deleted. Never throws: an exception is handed back too.
+Settled settleEntry(const OpenItem& folder, const ListedEntry& entry, const Name& path,
+                    bool ownRemoval) {
+    OpenItem item;
+    Settled settled;
+    if (!openEntry(folder, entry, path, ownRemoval, item, settled)) return settled;
+    return settleOpened(folder, entry, path, ownRemoval, item);
+}
+
+// Whether a folder the walk entered before knowing is itself (isItself): made on a worker
+// while the walk lists what lies below it. The checks are what costs most under Wine, and
+// more the deeper the folder, so a chain of folders has its checks made side by side.
+struct FolderCheck {
+    const OpenItem* parent;  // the open folder above, its listing showed the folder
+    const OpenItem* folder;
+    Name name;  // in the folder above
+    std::error_code ec;
+    bool itself = false;
+    bool done = false;  // set by the pool once `itself` and `ec` hold the outcome
+};
 
 // One folder of the walk's stack: open and being listed.
 struct Level {
     OpenItem folder;
     std::size_t pathLength;     // length of its path in the walk's path buffer
     std::size_t failuresBefore;  // failures reported before it was entered
+    // Until the folder is confirmed as itself; none when it was before it was entered.
+    std::unique_ptr<FolderCheck> check;
 };
 
 // One entry handed to the workers: what they need, and what became of it.
@@ -143,6 +182,15 @@ struct Job {
 // At most this many entries are handed out and not yet reported: enough to keep every
 // worker busy, few enough that memory does not follow the size of a folder.
 constexpr std::size_t kHandedOut = 64;
+
+// At most this many folders are entered ahead of their checks: the checks of a deep chain
+// keep the workers busy, and a folder swapped for a link just before it was opened leads
+// the walk's listings only this far into what the link points to.
+constexpr std::size_t kEnteredAhead = 64;
+
+// What confirming the open folders came to: all of them are themselves, or the walk goes on
+// in the parent of one that is not, or it ends.
+enum class Confirmed { all, leftOne, ends };
 
 // The walk's state: the open folders, one path buffer that grows and shrinks with the
 // depth, the entries handed to the workers, and what it reports. Whatever the workers do,
@@ -169,12 +217,22 @@ private:
     // Reports the entries handed out, oldest first: all of them, waiting for each, when
     // `all`; else those done, waiting for the oldest when none is; false when the walk ends.
     bool report(bool all);
+    // Enters the folder `folder`, listed as `name` in the innermost open folder, before it is
+    // confirmed as itself: its check goes to the workers.
+    void enter(std::deque<Level>& levels, OpenItem folder, const Name& name,
+               std::size_t pathLength);
+    // Waits for the checks of the open folders, from the top down to `depth` levels. One
+    // that is not itself is closed, with everything opened below it, and reported in its
+    // place; `path` is then its folder's. Nothing is deleted or reported in a folder before
+    // it and every folder above it are confirmed.
+    Confirmed confirm(std::deque<Level>& levels, Name& path, std::size_t depth);
 
     const RemovalWalk& _how;
     std::error_code& _ec;
     std::uintmax_t _removed = 0;
     std::size_t _failures = 0;  // reported so far: each leaves something in its folder
     std::deque<Job> _jobs;      // handed out, oldest first
+    std::size_t _confirmed = 0;  // the open folders from the top known to be themselves
     DeletionPool _pool;
 };
 
@@ -211,7 +269,7 @@ bool Walk::settle(Settled& settled, const Name& path, std::deque<Level>* levels)
             break;
     }
     if (levels != nullptr) {
-        levels->push_back(Level{std::move(settled.folder), path.size(), _failures});
+        levels->push_back(Level{std::move(settled.folder), path.size(), _failures, nullptr});
         return true;
     }
     // A worker found a folder where the listing showed none (it became one meanwhile, or
@@ -253,6 +311,47 @@ bool Walk::report(bool all) {
     return true;
 }
 
+// Pushes the folder with its check, which a worker makes while the walk goes on below it.
+void Walk::enter(std::deque<Level>& levels, OpenItem folder, const Name& name,
+                 std::size_t pathLength) {
+    auto check = std::make_unique<FolderCheck>();
+    check->parent = &levels.back().folder;
+    check->name = name;
+    FolderCheck& made = *check;
+    const Level& level =
+        levels.emplace_back(Level{std::move(folder), pathLength, _failures, std::move(check)});
+    made.folder = &level.folder;
+    _pool.submit([&made] { made.itself = isItself(*made.parent, *made.folder, made.name, made.ec); },
+                 made.done);
+}
+
+// Confirms the levels one after another, from the first not yet confirmed.
+Confirmed Walk::confirm(std::deque<Level>& levels, Name& path, std::size_t depth) {
+    for (; _confirmed < depth; ++_confirmed) {
+        Level& level = levels[_confirmed];
+        if (!level.check) continue;  // checked before it was entered
+        _pool.wait(level.check->done);
+        if (level.check->itself) {
+            level.check.reset();
+            continue;
+        }
+        // Not itself: nothing below it has been deleted or reported. The checks still out
+        // below it use the handles about to be closed, so they end first.
+        const std::error_code error = level.check->ec;
+        for (std::size_t below = _confirmed + 1; below < levels.size(); ++below) {
+            if (levels[below].check) _pool.wait(levels[below].check->done);
+        }
+        path.resize(level.pathLength);
+        levels.erase(levels.begin() + static_cast<std::ptrdiff_t>(_confirmed), levels.end());
+        // What the workers were given in the folder above comes before it.
+        if (!report(true) || !failed(RemovalFailure::What::folderNotRemoved, path, error)) {
+            return Confirmed::ends;
+        }
+        return Confirmed::leftOne;
+    }
+    return Confirmed::all;
+}
+
 // The walk itself: the top, then every folder below it depth-first.
 std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
     if (!top) return 0;
@@ -272,7 +371,8 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
     // the caller's: it is moved back when the walk ends without deleting it. The stack is
     // a deque, so that the folders the workers use stay where they are as it grows.
     std::deque<Level> levels;
-    levels.push_back(Level{std::move(top), path.size(), _failures});
+    levels.push_back(Level{std::move(top), path.size(), _failures, nullptr});
+    _confirmed = 1;
     struct GiveBack {
         std::deque<Level>& levels;
         OpenItem& top;
@@ -296,11 +396,32 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
             path.resize(level.pathLength);
             if (!endsInSeparator(path)) path += kJoin;
             path += entry.name;
-            if (entry.kind != ItemKind::directory && _pool.workers() > 0) {
-                if (!handOut(level.folder, entry, path)) return kFailed;
+            OpenItem item;
+            Settled settled;
+            const bool opened = entry.kind == ItemKind::directory &&
+                                openEntry(level.folder, entry, path, _how.ownRemoval, item, settled);
+            if (opened && kindOf(item) == ItemKind::directory) {
+                // A folder is entered as soon as it is open; its check is made meanwhile.
+                enter(levels, std::move(item), entry.name, path.size());
+                if (levels.size() - _confirmed <= kEnteredAhead) continue;
+                if (confirm(levels, path, levels.size() - kEnteredAhead) == Confirmed::ends) {
+                    return kFailed;
+                }
                 continue;
             }
-            Settled settled = settleEntry(level.folder, entry, path, _how.ownRemoval);
+            // Whatever else becomes of the entry is done in this folder.
+            const Confirmed confirmed = confirm(levels, path, levels.size());
+            if (confirmed == Confirmed::ends) return kFailed;
+            if (confirmed == Confirmed::leftOne) continue;
+            if (opened) {
+                settled = settleOpened(level.folder, entry, path, _how.ownRemoval, item);
+            } else if (entry.kind != ItemKind::directory) {
+                if (_pool.workers() > 0) {
+                    if (!handOut(level.folder, entry, path)) return kFailed;
+                    continue;
+                }
+                settled = settleEntry(level.folder, entry, path, _how.ownRemoval);
+            }
             // What this thread reports or throws comes after what the workers were given.
             const bool reports =
                 settled.end == Settled::End::failed || settled.end == Settled::End::thrown;
@@ -308,6 +429,10 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
             continue;
         }
         path.resize(level.pathLength);
+        // Nothing is reported or deleted in the folder before it is confirmed.
+        const Confirmed confirmed = confirm(levels, path, levels.size());
+        if (confirmed == Confirmed::ends) return kFailed;
+        if (confirmed == Confirmed::leftOne) continue;
         // Every entry of the folder is done and reported before it goes.
         if (!report(true)) return kFailed;
         if (error) {
@@ -335,6 +460,7 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
             break;
         }
         levels.pop_back();
+        _confirmed = levels.size();  // all were confirmed before the folder went
         if (reported && !failed(RemovalFailure::What::folderNotRemoved, path, error)) {
             return kFailed;
         }

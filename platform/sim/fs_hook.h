@@ -9,8 +9,9 @@
 namespace platform::sim {
 
 // Opening an item (status), opening a folder's listing (list), reading a listing past its
-// first entry (advance), clearing read-only (makeWritable), deleting (remove).
-enum class FsOp { list, remove, makeWritable, status, advance };
+// first entry (advance), clearing read-only (makeWritable), deleting (remove), confirming
+// that an opened item is itself (identity; what Windows under Wine checks).
+enum class FsOp { list, remove, makeWritable, status, advance, identity };
 
 // Called before each operation with the item's host path; an error it returns fails the
 // operation with that error.

@@ -74,6 +74,7 @@ TEST(Walk, ItemChangedOrFailingBeforeTheWalkActsOnItLeadsNowhereElse) {
         {"file now a second name of a read-only file outside", false, FsOp::status, [&](auto& i) { stdfs::remove(i), stdfs::create_hard_link(outside / "canary", i); }, {}, false, {}, {}},
         {"game folder now a link (what remains is the outside's)", false, FsOp::status, gameToLink, {}, false, {"."}, {"canary", "sub", "sub/canary"}},
         {"folder now a link before it is opened", true, FsOp::list, toLink, {}, false, {}, {}},
+        {"folder not itself", true, FsOp::identity, nullptr, std::errc::too_many_symbolic_link_levels, false, {"item", "."}, {"item", "item/inner"}},
         {"folder refilled before its delete", true, FsOp::remove, [](auto& i) { std::ofstream(i / "late"); }, {}, false, {"item", "."}, {"item", "item/late"}},
         {"folder now a link before its delete", true, FsOp::remove, toLink, {}, false, {"item", "."}, {"item"}},
         {"folder now a link, whole tree", true, FsOp::list, toLink, {}, true, {"0"}, {}},
@@ -138,17 +139,23 @@ void listingOrder(const std::string& folder, Paths& out) {
 // With the deletion workers running (under the thread sanitizer in host-tsan), whatever
 // they finish first: failures come out in the order of a walk without them, the walking
 // thread's own (a folder it cannot list) among them, and the whole-tree removal ends at the
-// first in that order. Every 7th file refuses deletion; folder d2 cannot be listed.
+// first in that order. Every 7th file refuses deletion; folder d2 cannot be listed; folder
+// f, a chain of folders deeper than the walk enters ahead of their checks, and the empty
+// folder e are not themselves: nothing below f is touched, and the walk lists no more
+// than 64 folders into it before it knows.
 TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
     const stdfs::path game =
         stdfs::temp_directory_path() / ("gu-order-" + std::to_string(::getpid()));
-    const std::string unlistable = (game / "d2").string();
-    const auto stays = [&unlistable](const std::string& path) {
-        return path == unlistable ||
-               (!stdfs::is_directory(path) && std::stoi(stdfs::path(path).filename()) % 7 == 0);
+    const std::string unlistable = (game / "d2").string(), notItself = (game / "f").string(),
+                      emptyNotItself = (game / "e").string();
+    const auto refused = [](const std::string& path) {
+        return !stdfs::is_directory(path) && std::stoi(stdfs::path(path).filename()) % 7 == 0;
     };
-    const auto unseen = [&unlistable](const std::string& path) {
-        return path.rfind(unlistable + "/", 0) == 0;
+    const auto stays = [&](const std::string& path) {
+        return path == unlistable || path == notItself || path == emptyNotItself || refused(path);
+    };
+    const auto unseen = [&](const std::string& path) {
+        return path.rfind(unlistable + "/", 0) == 0 || path.rfind(notItself + "/", 0) == 0;
     };
     for (const bool wholeTree : {false, true}) {
         SCOPED_TRACE(wholeTree ? "whole-tree removal" : "engine's walk");
@@ -158,6 +165,12 @@ TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
             stdfs::create_directories(folder);
             std::ofstream(folder / std::to_string(i)) << "x";
         }
+        stdfs::create_directory(emptyNotItself);
+        stdfs::path chain = notItself;
+        stdfs::create_directory(chain);
+        for (int depth = 0; depth < 100; ++depth) stdfs::create_directory(chain /= "c");
+        std::ofstream(chain / "1") << "x";
+        const auto belowNotItself = snapshot(notItself);
         Paths order, expected;
         listingOrder(game.string(), order);
         for (const auto& path : order) {
@@ -166,9 +179,14 @@ TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
             });
             if (!unseen(path) && (stays(path) || holds)) expected.push_back(path);
         }
+        std::size_t deepestListed = 0;  // below f, in folders
         platform::sim::fsHook = [&](FsOp op, const std::string& path) {
-            const bool fails =
-                (op == FsOp::remove && stays(path)) || (op == FsOp::list && path == unlistable);
+            if (op == FsOp::list && unseen(path)) {
+                deepestListed = std::max(deepestListed, path.size() / 2 - notItself.size() / 2);
+            }
+            const bool fails = (op == FsOp::remove && refused(path)) ||
+                               (op == FsOp::list && path == unlistable) ||
+                               (op == FsOp::identity && (path == notItself || path == emptyNotItself));
             return fails ? std::make_error_code(std::errc::io_error) : std::error_code();
         };
         Paths& failures = gFailures;
@@ -178,6 +196,10 @@ TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
         EXPECT_EQ(failures, wholeTree ? Paths{expected.front()} : expected);
         const auto walked = order.size() - std::count_if(order.begin(), order.end(), unseen);
         EXPECT_EQ(removed, wholeTree ? static_cast<std::uintmax_t>(-1) : walked - expected.size());
+        if (!wholeTree) {
+            EXPECT_EQ(snapshot(notItself), belowNotItself);
+            EXPECT_LE(deepestListed, 64U);
+        }
     }
     stdfs::remove_all(game);
 }
