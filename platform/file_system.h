@@ -124,11 +124,13 @@ struct RemovalWalk {
 // not the size); `path` names it in reports. The listing starts again from its first
 // entry, so the same open folder can be walked more than once. Links are deleted as
 // themselves and never entered; where the platform hides links, an item that is not itself
-// (isItself) is left and counts as not removed. A failed removal of a file or a folder is
-// tried again a few times, with a short pause, when its error may pass by itself
-// (isTransient). When the top goes, `top` is left empty. Returns the number of items
-// removed, or static_cast<std::uintmax_t>(-1) with ec set at the first failure of the
-// whole-tree removal. The engine's removal throws "permissions" and
+// (isItself) is left and counts as not removed. A folder is entered as soon as it is open
+// and checked meanwhile; nothing in it is deleted or reported before it and every folder
+// above it are confirmed, and the walk goes at most 64 folders deeper before that. A failed
+// removal of a file or a folder is tried again a few times, with a short pause, when its
+// error may pass by itself (isTransient). When the top goes, `top` is left empty. Returns
+// the number of items removed, or static_cast<std::uintmax_t>(-1) with ec set at the first
+// failure of the whole-tree removal. The engine's removal throws "permissions" and
 // "directory_iterator::operator++" (with the path) where its contract says so; the
 // whole-tree removal reports those in ec.
 std::uintmax_t removeTree(OpenItem& top, const Name& path, const RemovalWalk& how,

@@ -100,8 +100,8 @@ Settled deleteAsItself(OpenItem& item, const Name& path, bool ownRemoval) {
 // Opens one listed entry of `folder` below it, as itself, into `item`. When it cannot be:
 // false, with what to report in `settled` (nothing, when it is gone since the listing).
 // Acts on nothing. Never throws.
-bool openEntry(const OpenItem& folder, const ListedEntry& entry, const Name& path,
-               bool ownRemoval, OpenItem& item, Settled& settled) {
+bool openEntry(const OpenItem& folder, const ListedEntry& entry, const Name& path, bool ownRemoval,
+               OpenItem& item, Settled& settled) {
     settled = catching([&] {
         std::error_code error;
         const auto open = [&] { return openChild(folder, entry, path, item, error); };
@@ -321,8 +321,9 @@ void Walk::enter(std::deque<Level>& levels, OpenItem folder, const Name& name,
     const Level& level =
         levels.emplace_back(Level{std::move(folder), pathLength, _failures, std::move(check)});
     made.folder = &level.folder;
-    _pool.submit([&made] { made.itself = isItself(*made.parent, *made.folder, made.name, made.ec); },
-                 made.done);
+    _pool.submit(
+        [&made] { made.itself = isItself(*made.parent, *made.folder, made.name, made.ec); },
+        made.done);
 }
 
 // Confirms the levels one after another, from the first not yet confirmed.
@@ -398,8 +399,9 @@ std::uintmax_t Walk::run(OpenItem& top, const Name& topPath) {
             path += entry.name;
             OpenItem item;
             Settled settled;
-            const bool opened = entry.kind == ItemKind::directory &&
-                                openEntry(level.folder, entry, path, _how.ownRemoval, item, settled);
+            const bool opened =
+                entry.kind == ItemKind::directory &&
+                openEntry(level.folder, entry, path, _how.ownRemoval, item, settled);
             if (opened && kindOf(item) == ItemKind::directory) {
                 // A folder is entered as soon as it is open; its check is made meanwhile.
                 enter(levels, std::move(item), entry.name, path.size());

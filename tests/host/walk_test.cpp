@@ -184,9 +184,9 @@ TEST(Walk, ReportsInListingOrderWhateverTheWorkersFinishFirst) {
             if (op == FsOp::list && unseen(path)) {
                 deepestListed = std::max(deepestListed, path.size() / 2 - notItself.size() / 2);
             }
-            const bool fails = (op == FsOp::remove && refused(path)) ||
-                               (op == FsOp::list && path == unlistable) ||
-                               (op == FsOp::identity && (path == notItself || path == emptyNotItself));
+            const bool fails =
+                (op == FsOp::remove && refused(path)) || (op == FsOp::list && path == unlistable) ||
+                (op == FsOp::identity && (path == notItself || path == emptyNotItself));
             return fails ? std::make_error_code(std::errc::io_error) : std::error_code();
         };
         Paths& failures = gFailures;
