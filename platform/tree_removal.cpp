@@ -75,6 +75,15 @@ Settled catching(Settle settle) {
     }
 }
 
+// Clears the read-only attribute through the handle, or throws "permissions" with the
+// item's path.
+void makeWritable(const OpenItem& item, const Name& path) {
+    std::error_code error;
+    if (!clearReadOnly(item, error)) {
+        throw std::filesystem::filesystem_error("permissions", Path(path), error);
+    }
+}
+
 // Deletes a file or link through its handle; the engine's removal clears a read-only
 // attribute when the deletion is refused for it (the whole-tree removal fails on it), and
 // throws "permissions" when it cannot.
@@ -83,10 +92,7 @@ Settled deleteAsItself(OpenItem& item, const Name& path, bool ownRemoval) {
     std::error_code error;
     bool removed = deleteItem(item, error);
     if (!removed && ownRemoval && item && isAccessDenied(error) && isReadOnly(item)) {
-        std::error_code cleared;
-        if (!clearReadOnly(item, cleared)) {
-            throw std::filesystem::filesystem_error("permissions", Path(path), cleared);
-        }
+        makeWritable(item, path);
         removed = deleteItem(item, error);
     }
     if (removed) {
@@ -205,8 +211,6 @@ public:
 private:
     // Reports a failure; false when it ends the walk (ec then holds it).
     bool failed(RemovalFailure::What what, const Name& path, const std::error_code& error);
-    // Clears the read-only attribute for the engine's removal; throws "permissions".
-    void makeWritable(const OpenItem& item, const Name& path);
     // Acts on what became of an entry: counts it, reports it, throws it, or walks the
     // folder (pushed on `levels`, or in a walk of its own when `levels` is null); false
     // when the walk ends.
@@ -243,14 +247,6 @@ bool Walk::failed(RemovalFailure::What what, const Name& path, const std::error_
     if (_how.ownRemoval) return true;
     _ec = error;
     return false;
-}
-
-// Clears the read-only attribute or throws "permissions" with the item's path.
-void Walk::makeWritable(const OpenItem& item, const Name& path) {
-    std::error_code error;
-    if (!clearReadOnly(item, error)) {
-        throw std::filesystem::filesystem_error("permissions", Path(path), error);
-    }
 }
 
 // The caller has reported everything before it, so the order stays that of the listing.
@@ -533,10 +529,7 @@ bool removeChild(const OpenItem& folder, const Name& name, const Name& path, std
     }
     if (deleteItem(item, ec)) return true;
     if (!isAccessDenied(ec) || !isReadOnly(item)) return false;
-    std::error_code error;
-    if (!clearReadOnly(item, error)) {
-        throw std::filesystem::filesystem_error("permissions", Path(path), error);
-    }
+    makeWritable(item, path);
     return deleteItem(item, ec);
 }
 

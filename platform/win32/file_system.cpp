@@ -167,26 +167,6 @@ constexpr ULONG kLargestBatch = 65536;
 constexpr ACCESS_MASK kItemAccess = DELETE | FILE_READ_ATTRIBUTES;
 // Access for a folder that another program holds without sharing deletion: listed only.
 constexpr ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
-// Errors with which a file system refuses opens relative to a folder (some network
-// redirectors do).
-bool refusesRelativeOpen(DWORD error) {
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-           error == ERROR_INVALID_FUNCTION;
-}
-
-// The item's attributes through its handle: FileBasicInfo is one request, where
-// GetFileInformationByHandle also asks for the volume (a round trip to the mount manager
-// under Wine). False with the error.
-bool readAttributes(HANDLE handle, DWORD& attributes, DWORD& error) {
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
-        error = GetLastError();
-        return false;
-    }
-    attributes = basic.FileAttributes;
-    return true;
-}
-
 // The file system's number of the item (FileInternalInformation), the one its folder's
 // listing shows; false with the error.
 bool readFileNumber(HANDLE handle, std::uint64_t& id, DWORD& error) {
@@ -208,7 +188,7 @@ bool readFileNumber(HANDLE handle, std::uint64_t& id, DWORD& error) {
 bool adopt(HandleOwner handle, OpenItem& item, std::uint64_t* id, std::error_code& ec) {
     DWORD attributes = 0;
     DWORD error = ERROR_SUCCESS;
-    if (!readAttributes(handle.get(), attributes, error) ||
+    if (!win32::readAttributes(handle.get(), attributes, error) ||
         (id != nullptr && !readFileNumber(handle.get(), *id, error))) {
         ec = systemError(error);
         return false;
@@ -342,7 +322,8 @@ bool openChild(const OpenItem& folder, const ListedEntry& entry, const Name& pat
         handle = win32::openRelative(folder->handle.get(), entry.name, how, error);
     }
     const bool canDelete = (how.access & DELETE) != 0;
-    if (!handle.valid() && refusesRelativeOpen(error)) {
+    // Some file systems (network redirectors) refuse opens relative to a folder.
+    if (!handle.valid() && win32::isUnsupported(error)) {
         // Opened by its full path instead, it must be the item the listing showed: the
         // same file number and kind, and where the folder's name leads with this name
         // (file numbers are shared by a file's names, and some file systems give none).
@@ -393,7 +374,7 @@ bool isReadOnly(const OpenItem& item) {
     if (!item) return false;
     if (item->attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = ERROR_SUCCESS;
-        if (!readAttributes(item->handle.get(), item->attributes, error)) return false;
+        if (!win32::readAttributes(item->handle.get(), item->attributes, error)) return false;
     }
     return (item->attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }

@@ -10,23 +10,6 @@ constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(2
 // FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE (Windows 10 1809 on).
 constexpr DWORD kIgnoreReadOnly = 0x10;
 
-// True for the errors with which a system refuses an information class or flag it lacks.
-bool isUnsupported(DWORD error) {
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-           error == ERROR_INVALID_FUNCTION;
-}
-
-// The item's attributes through its handle; false with the error.
-bool readAttributes(HANDLE item, DWORD& attributes, DWORD& error) {
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic)) {
-        error = GetLastError();
-        return false;
-    }
-    attributes = basic.FileAttributes;
-    return true;
-}
-
 // Sets the attributes through `writer`, leaving the times as they are (zero).
 bool writeAttributes(HANDLE writer, DWORD attributes) {
     FILE_BASIC_INFO basic = {};
@@ -38,6 +21,21 @@ bool writeAttributes(HANDLE writer, DWORD attributes) {
 }  // namespace
 
 namespace platform::win32 {
+
+bool isUnsupported(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_FUNCTION;
+}
+
+bool readAttributes(HANDLE item, DWORD& attributes, DWORD& error) {
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic)) {
+        error = GetLastError();
+        return false;
+    }
+    attributes = basic.FileAttributes;
+    return true;
+}
 
 DWORD clearReadOnly(HANDLE item, HandleOwner& writer) {
     DWORD attributes = 0;

@@ -9,6 +9,15 @@
 
 namespace platform::win32 {
 
+// True for the errors with which a system or file system refuses a request it does not
+// support: an information class or flag it lacks, or an open relative to a folder.
+bool isUnsupported(DWORD error);
+
+// The item's attributes through its handle: FileBasicInfo is one request, where
+// GetFileInformationByHandle also asks for the volume (a round trip to the mount manager
+// under Wine). False with the error, `attributes` left as it was.
+[[nodiscard]] bool readAttributes(HANDLE item, DWORD& attributes, DWORD& error);
+
 // Clears the read-only attribute of the item open as `item` (which needs
 // FILE_READ_ATTRIBUTES) through a second handle to the same item with
 // FILE_WRITE_ATTRIBUTES, asked for only now, and keeps that handle in `writer` (for
